@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing.
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+          qt6-multimedia-dev libgl-dev nodejs)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    # node may come from elsewhere than Debian's package.
+    if command -v node >/dev/null 2>&1; then
+        filtered=(); for p in "${missing[@]}"; do [ "$p" = nodejs ] || filtered+=("$p"); done
+        missing=("${filtered[@]+"${filtered[@]}"}")
+    fi
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

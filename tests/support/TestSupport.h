@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+// Path of a fake tool program built beside the tests (e.g. "fake_codex").
+QString fakeProgram(const QString& name);
+
+// Writes `contents` to `path`, creating parent folders; fails the test on error.
+bool writeFile(const QString& path, const QByteArray& contents);
+
+// Child processes of this process that have not been reaped (zombies included).
+int childProcessCount();
+
+} // namespace testsupport

@@ -39,6 +39,20 @@ double backoff(int failureCount)
     return kBackoff[static_cast<size_t>(index)];
 }
 
+// The pattern engine refuses ill-formed UTF-16 as a whole (no match at all), so
+// an unpaired surrogate would let every secret through: make it U+FFFD first.
+QString wellFormed(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 QString typeName(const std::type_info& type)
 {
     int status = 0;
@@ -151,7 +165,7 @@ std::optional<double> ProviderClientError::retryDelay(int failureCount) const
 
 QString ProviderClientError::sanitized(const QString& text)
 {
-    QString out = text::prefixGraphemes(text, kSanitizedLimit);
+    QString out = wellFormed(text::prefixGraphemes(text, kSanitizedLimit));
     for (const QRegularExpression& pattern : redactionPatterns())
         out.replace(pattern, kRedacted);
     return out;

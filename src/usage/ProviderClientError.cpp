@@ -35,7 +35,8 @@ constexpr std::array<double, 6> kBackoff {5, 15, 30, 60, 120, 300};
 
 double backoff(int failureCount)
 {
-    const int index = std::min(std::max(failureCount - 1, 0), 5);
+    // min(max(n - 1, 0), 5) without overflowing at the lowest int.
+    const int index = failureCount <= 1 ? 0 : std::min(failureCount - 1, 5);
     return kBackoff[static_cast<size_t>(index)];
 }
 

@@ -1,5 +1,7 @@
 #include "usage/ProviderCapabilities.h"
 
+#include "usage/ModelCoding.h"
+
 QString rawValue(ProviderHostCapability capability)
 {
     switch (capability) {
@@ -14,10 +16,7 @@ QString rawValue(ProviderHostCapability capability)
 
 std::optional<ProviderHostCapability> providerHostCapabilityFromRawValue(const QString& raw)
 {
-    for (ProviderHostCapability c : kAllProviderHostCapabilities)
-        if (rawValue(c) == raw)
-            return c;
-    return std::nullopt;
+    return caseWithRawValue(kAllProviderHostCapabilities, raw);
 }
 
 QString rawValue(AppDistributionChannel channel)
@@ -27,10 +26,7 @@ QString rawValue(AppDistributionChannel channel)
 
 std::optional<AppDistributionChannel> appDistributionChannelFromRawValue(const QString& raw)
 {
-    for (AppDistributionChannel c : {AppDistributionChannel::direct, AppDistributionChannel::appStore})
-        if (rawValue(c) == raw)
-            return c;
-    return std::nullopt;
+    return caseWithRawValue(kAllAppDistributionChannels, raw);
 }
 
 const QList<ProviderIntegrationDescriptor>& ProviderIntegrationDescriptor::all()

@@ -28,6 +28,9 @@ std::optional<ProviderHostCapability> providerHostCapabilityFromRawValue(const Q
 // The channel a build is distributed through.
 enum class AppDistributionChannel { direct, appStore };
 
+inline constexpr std::array<AppDistributionChannel, 2> kAllAppDistributionChannels {
+    AppDistributionChannel::direct, AppDistributionChannel::appStore};
+
 QString rawValue(AppDistributionChannel channel); // "direct", "appStore"
 std::optional<AppDistributionChannel> appDistributionChannelFromRawValue(const QString& raw);
 

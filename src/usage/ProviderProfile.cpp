@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/StrictJson.h"
+#include "usage/ModelCoding.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -116,10 +117,8 @@ ProviderProfile ProviderProfile::fromJson(const QJsonValue& value, const QString
     p.isVisible = r.boolean(QStringLiteral("isVisible"));
     p.accountIdentifier = r.optString(QStringLiteral("accountIdentifier"));
     if (const auto groups = r.optArray(QStringLiteral("hiddenAntigravityGroups"))) {
-        std::set<AntigravityQuotaGroup> set;
-        for (qsizetype i = 0; i < groups->size(); ++i)
-            set.insert(antigravityQuotaGroupFromJson(groups->at(i), r.child(QStringLiteral("hiddenAntigravityGroups")) + QStringLiteral("[%1]").arg(i)));
-        p.hiddenAntigravityGroups = set;
+        const auto list = decodeList(*groups, r.child(QStringLiteral("hiddenAntigravityGroups")), &antigravityQuotaGroupFromJson);
+        p.hiddenAntigravityGroups = std::set<AntigravityQuotaGroup>(list.begin(), list.end());
     }
     return p;
 }

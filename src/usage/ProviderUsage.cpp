@@ -1,6 +1,7 @@
 #include "usage/ProviderUsage.h"
 
 #include "platform/StrictJson.h"
+#include "usage/ModelCoding.h"
 #include "platform/TimestampJson.h"
 
 #include <QJsonArray>
@@ -59,9 +60,7 @@ ProviderUsage ProviderUsage::fromJson(const QJsonValue& value, const QString& pa
     ProviderUsage u;
     u.provider = usageProviderFromJson(r.object().value(QStringLiteral("provider")), r.child(QStringLiteral("provider")));
     u.planName = r.optString(QStringLiteral("planName"));
-    const QJsonArray windowArray = r.array(QStringLiteral("windows"));
-    for (qsizetype i = 0; i < windowArray.size(); ++i)
-        u.windows.append(UsageWindow::fromJson(windowArray.at(i), r.child(QStringLiteral("windows")) + QStringLiteral("[%1]").arg(i)));
+    u.windows = decodeList(r.array(QStringLiteral("windows")), r.child(QStringLiteral("windows")), &UsageWindow::fromJson);
     u.updatedAt = json::optTimestamp(r, QStringLiteral("updatedAt"));
     u.errorMessage = r.optString(QStringLiteral("errorMessage"));
     u.isLoading = r.boolean(QStringLiteral("isLoading"));
@@ -73,12 +72,8 @@ ProviderUsage ProviderUsage::fromJson(const QJsonValue& value, const QString& pa
     u.failureCount = static_cast<int>(failures);
     u.sourceNote = r.optString(QStringLiteral("sourceNote"));
     u.isStale = r.optBoolean(QStringLiteral("isStale"));
-    if (const auto categories = r.optArray(QStringLiteral("unlimitedCategories"))) {
-        QStringList list;
-        for (qsizetype i = 0; i < categories->size(); ++i)
-            list.append(json::toString(categories->at(i), r.child(QStringLiteral("unlimitedCategories")) + QStringLiteral("[%1]").arg(i)));
-        u.unlimitedCategories = list;
-    }
+    if (const auto categories = r.optArray(QStringLiteral("unlimitedCategories")))
+        u.unlimitedCategories = decodeList(*categories, r.child(QStringLiteral("unlimitedCategories")), &json::toString);
     u.waitingForObservation = r.optBoolean(QStringLiteral("waitingForObservation"));
     u.codexAccountID = r.optString(QStringLiteral("codexAccountID"));
     if (r.hasValue(QStringLiteral("codexResetCredits")))

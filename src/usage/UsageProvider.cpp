@@ -1,6 +1,6 @@
 #include "usage/UsageProvider.h"
 
-#include "platform/StrictJson.h"
+#include "usage/ModelCoding.h"
 
 QString rawValue(UsageProvider provider)
 {
@@ -15,10 +15,7 @@ QString rawValue(UsageProvider provider)
 
 std::optional<UsageProvider> usageProviderFromRawValue(const QString& raw)
 {
-    for (UsageProvider p : kAllUsageProviders)
-        if (rawValue(p) == raw)
-            return p;
-    return std::nullopt;
+    return caseWithRawValue(kAllUsageProviders, raw);
 }
 
 QString displayName(UsageProvider provider)
@@ -39,11 +36,7 @@ bool usesStatusLine(UsageProvider provider)
 
 UsageProvider usageProviderFromJson(const QJsonValue& value, const QString& path)
 {
-    const QString raw = json::toString(value, path);
-    if (auto p = usageProviderFromRawValue(raw))
-        return *p;
-    throw json::DecodeError(json::DecodeError::Corrupted,
-                            (path.isEmpty() ? QStringLiteral("value") : path) + QStringLiteral(": unknown provider ") + raw);
+    return caseFromJson(kAllUsageProviders, value, path, "provider");
 }
 
 QString rawValue(AccountScope scope)
@@ -53,10 +46,7 @@ QString rawValue(AccountScope scope)
 
 std::optional<AccountScope> accountScopeFromRawValue(const QString& raw)
 {
-    for (AccountScope s : kAllAccountScopes)
-        if (rawValue(s) == raw)
-            return s;
-    return std::nullopt;
+    return caseWithRawValue(kAllAccountScopes, raw);
 }
 
 namespace {

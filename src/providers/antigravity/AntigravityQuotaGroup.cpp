@@ -1,6 +1,6 @@
 #include "providers/antigravity/AntigravityQuotaGroup.h"
 
-#include "platform/StrictJson.h"
+#include "usage/ModelCoding.h"
 #include "platform/Text.h"
 
 #include <algorithm>
@@ -12,19 +12,12 @@ QString rawValue(AntigravityQuotaGroup group)
 
 std::optional<AntigravityQuotaGroup> antigravityQuotaGroupFromRawValue(const QString& raw)
 {
-    for (AntigravityQuotaGroup g : kAllAntigravityQuotaGroups)
-        if (rawValue(g) == raw)
-            return g;
-    return std::nullopt;
+    return caseWithRawValue(kAllAntigravityQuotaGroups, raw);
 }
 
 AntigravityQuotaGroup antigravityQuotaGroupFromJson(const QJsonValue& value, const QString& path)
 {
-    const QString raw = json::toString(value, path);
-    if (auto g = antigravityQuotaGroupFromRawValue(raw))
-        return *g;
-    throw json::DecodeError(json::DecodeError::Corrupted,
-                            (path.isEmpty() ? QStringLiteral("value") : path) + QStringLiteral(": unknown quota group ") + raw);
+    return caseFromJson(kAllAntigravityQuotaGroups, value, path, "quota group");
 }
 
 QString windowIdPrefix(AntigravityQuotaGroup group)

@@ -1,6 +1,7 @@
 #include "providers/codex/CodexResetCredits.h"
 
 #include "platform/StrictJson.h"
+#include "usage/ModelCoding.h"
 
 #include <QJsonArray>
 
@@ -49,11 +50,7 @@ CodexResetCredits CodexResetCredits::fromJson(const QJsonValue& value, const QSt
     const auto r = json::Reader::fromValue(value, path);
     CodexResetCredits out;
     out.availableCount = r.integer(QStringLiteral("availableCount"));
-    if (const auto array = r.optArray(QStringLiteral("credits"))) {
-        QList<Credit> list;
-        for (qsizetype i = 0; i < array->size(); ++i)
-            list.append(Credit::fromJson(array->at(i), r.child(QStringLiteral("credits")) + QStringLiteral("[%1]").arg(i)));
-        out.credits = list;
-    }
+    if (const auto array = r.optArray(QStringLiteral("credits")))
+        out.credits = decodeList(*array, r.child(QStringLiteral("credits")), &Credit::fromJson);
     return out;
 }

@@ -1,6 +1,6 @@
 #include "providers/codex/CodexResetModels.h"
 
-#include "platform/StrictJson.h"
+#include "usage/ModelCoding.h"
 
 namespace {
 
@@ -40,19 +40,12 @@ QString rawValue(CodexResetOutcome outcome)
 
 std::optional<CodexResetOutcome> codexResetOutcomeFromRawValue(const QString& raw)
 {
-    for (CodexResetOutcome o : kAllCodexResetOutcomes)
-        if (rawValue(o) == raw)
-            return o;
-    return std::nullopt;
+    return caseWithRawValue(kAllCodexResetOutcomes, raw);
 }
 
 CodexResetOutcome codexResetOutcomeFromJson(const QJsonValue& value, const QString& path)
 {
-    const QString raw = json::toString(value, path);
-    if (auto o = codexResetOutcomeFromRawValue(raw))
-        return *o;
-    throw json::DecodeError(json::DecodeError::Corrupted,
-                            (path.isEmpty() ? QStringLiteral("value") : path) + QStringLiteral(": unknown outcome ") + raw);
+    return caseFromJson(kAllCodexResetOutcomes, value, path, "outcome");
 }
 
 bool didReset(CodexResetOutcome outcome)

@@ -5,6 +5,7 @@
 #include "platform/Text.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>

@@ -353,14 +353,15 @@ bool ChildProcess::hasExited()
     return reap(false);
 }
 
-ExitStatus ChildProcess::terminate(double graceSeconds)
+ExitStatus ChildProcess::terminate(double graceSeconds) noexcept
 {
     closeQuietly(m_stdin);
     if (m_pid > 0 && !reap(false)) {
         ::kill(m_pid, SIGTERM);
         const double grace = std::isfinite(graceSeconds) ? std::max(0.0, graceSeconds) : 0.0;
-        const double until = uptime() + grace;
-        while (!reap(false) && uptime() < until)
+        const Clock& real = SystemClock::shared(); // the grace is real time, whatever clock the deadlines use
+        const double until = real.uptime() + grace;
+        while (!reap(false) && real.uptime() < until)
             sleepMs(kExitStepMs);
         if (!m_status) {
             ::kill(m_pid, SIGKILL);
@@ -371,7 +372,7 @@ ExitStatus ChildProcess::terminate(double graceSeconds)
     return m_status.value_or(ExitStatus {});
 }
 
-ExitStatus ChildProcess::kill()
+ExitStatus ChildProcess::kill() noexcept
 {
     closeQuietly(m_stdin);
     if (m_pid > 0 && !reap(false)) {
@@ -468,16 +469,14 @@ WaitOutcome ChildProcess::waitUntil(double deadline, const CancelToken& cancel, 
         }
         if (grew && isReady())
             return outcome(Kind::Ready);
-        if (m_output.size() >= m_outputCap)
-            return outcome(Kind::OutputCapReached);
         return std::nullopt;
     };
 
     // The child has ended: whatever it wrote last is still in the pipes. Read
     // until both are at their end or nothing more is there (a grandchild may
-    // hold a pipe open), then report the exit.
+    // hold a pipe open), then report the exit, which wins over the output cap.
     const auto finishExited = [&]() -> WaitOutcome {
-        while (m_stdout >= 0 || m_stderr >= 0) {
+        while ((m_stdout >= 0 || m_stderr >= 0) && m_output.size() < m_outputCap) {
             if (cancel.isCancelled())
                 return outcome(Kind::Cancelled);
             if (!(uptime() < deadline))
@@ -515,6 +514,8 @@ WaitOutcome ChildProcess::waitUntil(double deadline, const CancelToken& cancel, 
             return *done;
         if (hasExited())
             return finishExited();
+        if (m_output.size() >= m_outputCap)
+            return outcome(Kind::OutputCapReached);
     }
 }
 

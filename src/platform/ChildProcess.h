@@ -56,7 +56,7 @@ struct ExitStatus {
 struct WaitOutcome {
     enum class Kind {
         Ready,            // the predicate returned true
-        Exited,           // the child ended; both pipes were read to the end first
+        Exited,           // the child ended; both pipes were read to the end first (and `ready` ran on it)
         DeadlinePassed,
         Cancelled,
         OutputCapReached, // output().size() >= SpawnOptions::outputCap
@@ -94,18 +94,21 @@ public:
     // Writes every byte to the child's standard input, over EINTR and partial
     // writes. Throws ForeignError: EPIPE when the child has closed its input
     // or exited, EBADF when standard input is not a pipe or already closed.
+    // Output is not read meanwhile: meant for requests that fit a pipe (64 KiB).
     void writeAll(const QByteArray& bytes);
     // Closes the writing end of standard input (the child sees end of input).
     // Throws ForeignError when close fails; a second call does nothing.
     void closeStdin();
 
     // Pumps standard output and error until an outcome (see WaitOutcome).
-    // `deadline` is on the options' clock (infinity: no deadline). Each pass
-    // polls the open pipes for at most 100 ms, reads up to 8192 bytes from each
-    // ready one, runs `ready` when output grew, and checks the cancel token,
-    // the output cap and whether the child has exited. A pipe at end of file
+    // `deadline` is on the options' clock (infinity: none). First runs `ready`
+    // on what is already buffered; then each pass: cancelled? deadline passed?
+    // poll the open pipes for at most 100 ms (EINTR: next pass), read up to
+    // 8192 bytes from each ready one, run `ready` when output grew; when the
+    // child has ended, read both pipes to their end (running `ready` on it)
+    // and report Exited; else check the output cap. A pipe at end of file
     // leaves the poll set; with none left it waits on the child in 10 ms steps.
-    // A null predicate never reports Ready (wait for exit).
+    // A null predicate never reports Ready (wait for exit, cancel or deadline).
     WaitOutcome waitUntil(double deadline, const CancelToken& cancel, const Predicate& ready);
     // Deadline helper: the options' clock now plus `seconds`.
     double deadlineAfter(double seconds) const;
@@ -121,12 +124,12 @@ public:
     // The status once reaped.
     std::optional<ExitStatus> exitStatus() const { return m_status; }
 
-    // Closes standard input, sends SIGTERM, waits up to `graceSeconds` (looking
-    // every 10 ms), then SIGKILL; reaps the child and closes every pipe.
-    // Never throws. Returns how the child ended.
-    ExitStatus terminate(double graceSeconds);
-    // SIGKILL at once, then reap and close every pipe. Never throws.
-    ExitStatus kill();
+    // Closes standard input, sends SIGTERM, waits up to `graceSeconds` of real
+    // time (looking every 10 ms), then SIGKILL; reaps the child and closes
+    // every pipe. Returns how the child ended.
+    ExitStatus terminate(double graceSeconds) noexcept;
+    // SIGKILL at once, then reap and close every pipe.
+    ExitStatus kill() noexcept;
 
     // Cuts the first line (bytes before the first line feed) out of `buffer`,
     // removing it and its line feed; none when no line feed is there.

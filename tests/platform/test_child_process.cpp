@@ -143,16 +143,20 @@ private slots:
         QVERIFY2(cpu < std::max(0.1, 0.3 * elapsed), qPrintable(QString::number(cpu)));
     }
 
-    void partialOutputStaysAfterExit()
+    void bufferCarriesOverBetweenWaits()
     {
-        ChildProcess child = ChildProcess::start(fake({"out=line\\npartial", "exit=0"}));
+        ChildProcess child = ChildProcess::start(fake({"out=first\\nsecond\\npartial", "exit=0"}));
+        QCOMPARE(child.waitUntil(child.deadlineAfter(10), CancelToken(), lineEquals("first")).kind, Kind::Ready);
+        // A reply already buffered is found without reading, even past the deadline.
+        QCOMPARE(child.waitUntil(child.deadlineAfter(-1), CancelToken(), lineEquals("second")).kind, Kind::Ready);
         const WaitOutcome outcome = waitForExit(child);
         QCOMPARE(outcome.kind, Kind::Exited);
         QVERIFY(outcome.exit.succeeded());
-        QCOMPARE(child.output(), QByteArray("line\npartial"));
-        QCOMPARE(ChildProcess::takeLine(child.output()), std::optional<QByteArray>("line"));
-        QCOMPARE(ChildProcess::takeLine(child.output()), std::nullopt);
         QCOMPARE(child.output(), QByteArray("partial"));
+        QCOMPARE(ChildProcess::takeLine(child.output()), std::nullopt);
+        child.output().append("\r\n");
+        QCOMPARE(ChildProcess::takeLine(child.output()), std::optional<QByteArray>("partial\r"));
+        QCOMPARE(child.output(), QByteArray());
     }
 
     void errorTail_data()
@@ -229,10 +233,10 @@ private slots:
         QTest::addColumn<double>("minElapsed");
         QTest::addColumn<double>("maxElapsed");
 
-        QTest::newRow("SIGTERM honoured") << QStringList {"out=ready\\n", "sleep=10"} << false << ExitStatus {true, SIGTERM} << 0.0 << 0.25;
+        QTest::newRow("SIGTERM honoured") << QStringList {"out=ready\\n", "sleep=10"} << false << ExitStatus {true, SIGTERM} << 0.0 << 1.0;
         QTest::newRow("SIGTERM ignored: SIGKILL after the grace")
             << QStringList {"ignore-term", "out=ready\\n", "sleep=10"} << false << ExitStatus {true, SIGKILL} << 0.29 << 1.5;
-        QTest::newRow("already exited") << QStringList {"out=ready\\n", "exit=6"} << false << ExitStatus {false, 6} << 0.0 << 0.25;
+        QTest::newRow("already exited") << QStringList {"out=ready\\n", "exit=6"} << false << ExitStatus {false, 6} << 0.0 << 1.0;
         QTest::newRow("kill at once") << QStringList {"ignore-term", "out=ready\\n", "sleep=10"} << true << ExitStatus {true, SIGKILL} << 0.0 << 0.25;
     }
 
@@ -292,16 +296,33 @@ private slots:
         qunsetenv("VANTOREL_INHERITED");
     }
 
-    void standardInput()
+    void requestsAndRepliesAlternate()
     {
         SpawnOptions options = fake({"echo", "out=done\\n"});
         options.stdinMode = StreamMode::Pipe;
         ChildProcess child = ChildProcess::start(options);
-        child.writeAll("one\ntwo\n");
+        for (const QByteArray& request : {QByteArray("one"), QByteArray("two")}) {
+            child.writeAll(request + '\n');
+            QCOMPARE(child.waitUntil(child.deadlineAfter(10), CancelToken(), lineEquals(request)).kind, Kind::Ready);
+        }
         child.closeStdin();
         child.closeStdin();
         QCOMPARE(child.waitUntil(child.deadlineAfter(10), CancelToken(), lineEquals("done")).kind, Kind::Ready);
         QCOMPARE(waitForExit(child).exit, ExitStatus {});
+    }
+
+    void pipesDoNotLeakIntoOtherChildren()
+    {
+        SpawnOptions options = fake({"echo"});
+        options.stdinMode = StreamMode::Pipe;
+        ChildProcess reader = ChildProcess::start(options);
+        // Started while the reader's input pipe is open here; must not hold it.
+        SpawnOptions quiet = fake({"sleep=10"});
+        quiet.stdoutMode = quiet.stderrMode = StreamMode::Null;
+        ChildProcess bystander = ChildProcess::start(quiet);
+        reader.closeStdin();
+        const WaitOutcome outcome = reader.waitUntil(reader.deadlineAfter(1.5), CancelToken(), nullptr);
+        QCOMPARE(outcome.kind, Kind::Exited);
     }
 
     void nullStreams()

@@ -6,7 +6,7 @@
 #include "platform/Text.h"
 #include "usage/ProviderClientError.h"
 
-#include "TestSupport.h"
+#include "support/TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -447,11 +447,16 @@ private slots:
 
     void secondCallConsumesWhatTheFirstLeft()
     {
-        // The quota reply arrives right behind the account list, in the same write.
-        writeMethods({{"account.getAllUsers",
-                       QJsonArray {QJsonObject {{"send", QJsonObject {{"jsonrpc", "2.0"}, {"id", 1},
-                                                                    {"result", QJsonArray {account("octo", "sel-1")}}}}},
-                                   QJsonObject {{"send", QJsonObject {{"jsonrpc", "2.0"}, {"id", 2}, {"result", kQuota}}}}}},
+        // The quota reply arrives in the same write as the account list; the
+        // program then answers the quota request itself with nothing.
+        const auto framed = [](const QJsonObject& message) {
+            const QByteArray body = QJsonDocument(message).toJson(QJsonDocument::Compact);
+            return "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        };
+        const QByteArray both
+            = framed({{"jsonrpc", "2.0"}, {"id", 1}, {"result", QJsonArray {account("octo", "sel-1")}}})
+            + framed({{"jsonrpc", "2.0"}, {"id", 2}, {"result", kQuota}});
+        writeMethods({{"account.getAllUsers", QJsonArray {QJsonObject {{"raw", QString::fromUtf8(both)}}}},
                       {"account.getQuota", QJsonArray {QJsonObject {{"hang", true}}}}});
         const ProviderUsage usage = CopilotUsageClient(profile(), launch()).fetchUsage();
         QCOMPARE(usage.windows.size(), 1);

@@ -32,6 +32,12 @@
 // Lines in "before" and "after" are strings (written as they stand) or objects
 // (serialised); "$ID" in either is replaced by the id of the request being answered.
 //
+// For example, a spend that succeeds and a re-read that then fails:
+//   "methods": {"account/rateLimits/read": [{"result": {...}}, {"error": {"code": -1, "message": "x"}}],
+//               "account/rateLimitResetCredit/consume": {"result": {"outcome": "reset"}}}
+// and a program that dies once it has the spend request: the consume action {"exit": 1}
+// (the request, with its idempotency key, is in the log before the program exits).
+//
 // The log holds one JSON object per line: {"start": {...}} with the arguments, the
 // environment and the working folder; {"received": message} for every line read
 // ({"receivedRaw": text} when it is not JSON); {"sigterm": true}; {"exit": {...}}

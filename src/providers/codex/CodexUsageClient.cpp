@@ -152,24 +152,20 @@ QJsonObject CodexUsageClient::clientInfo()
     return info;
 }
 
-std::optional<QString> CodexUsageClient::findExecutable(const QString& name, const QString& home,
-                                                        const ProcessEnvironment& environment)
+std::optional<QString> CodexUsageClient::findExecutable(const QString& home, const ProcessEnvironment& environment)
 {
-    QStringList candidates = name == QLatin1String("codex")
-        ? paths::codexProgramCandidates(home)
-        : QStringList {QStringLiteral("/opt/homebrew/bin/") + name, QStringLiteral("/usr/local/bin/") + name,
-                       home + QStringLiteral("/.local/bin/") + name};
+    QStringList candidates = paths::codexProgramCandidates(home);
     const auto path = environment.constFind(QStringLiteral("PATH"));
     if (path != environment.constEnd()) {
         for (const QString& entry : path->split(QLatin1Char(':'), Qt::SkipEmptyParts))
-            candidates.append(entry + QLatin1Char('/') + name);
+            candidates.append(entry + QStringLiteral("/codex"));
     }
     return firstExecutable(candidates);
 }
 
-std::optional<QString> CodexUsageClient::findExecutable(const QString& name)
+std::optional<QString> CodexUsageClient::findExecutable()
 {
-    return findExecutable(name, QDir::homePath(), systemEnvironment());
+    return findExecutable(QDir::homePath(), systemEnvironment());
 }
 
 std::optional<QByteArray> CodexUsageClient::nextLine(QByteArray& buffer, qint64 expectedId)
@@ -222,7 +218,7 @@ CodexUsageClient::Outcome CodexUsageClient::run(const std::optional<CodexResetAt
                                                 const CancelToken& cancel) const
 {
     cancel.check();
-    const std::optional<QString> program = executableOverride ? executableOverride : findExecutable(QStringLiteral("codex"));
+    const std::optional<QString> program = executableOverride ? executableOverride : findExecutable();
     if (!program)
         throw ProviderClientError::executableMissing(QStringLiteral("Codex CLI не найден. Установите Codex и выполните codex login."));
 

@@ -66,11 +66,11 @@ public:
     void consumeResetCredit(Scheduler& scheduler, CodexResetAttempt attempt, bool isRetry, CancelToken cancel,
                             Completion<CodexResetResult> done) const;
 
-    // The first executable of: the fixed candidates for `name` (in `home`), then
-    // every entry of PATH in `environment` (empty entries dropped).
-    static std::optional<QString> findExecutable(const QString& name, const QString& home,
-                                                 const ProcessEnvironment& environment);
-    static std::optional<QString> findExecutable(const QString& name);
+    // The first executable "codex" among the fixed candidates (in `home`), then
+    // every entry of PATH in `environment` (empty entries dropped). Without
+    // arguments: the home folder and PATH of this process.
+    static std::optional<QString> findExecutable(const QString& home, const ProcessEnvironment& environment);
+    static std::optional<QString> findExecutable();
 
     // Cuts lines from the front of `buffer` until one answers request `expectedId`:
     // a JSON object with that integer "id", a "result" or an "error", and no

@@ -289,6 +289,11 @@ void CodexClientTest::keepsEarlyAndSplitReplies()
         {"account/rateLimits/read", QJsonObject {{"result", exhausted("split")}, {"chunks", 3}, {"chunkDelayMs", 30}, {"afterRaw", "{\"method\":\"partial"}}},
     });
     QCOMPARE(split.client().fetchUsageBlocking().codexAccountID, std::optional<QString>("split"));
+
+    // The answer written just before the program exits still counts.
+    FakeCodex last;
+    last.setMethods(QJsonObject {{"account/rateLimits/read", QJsonObject {{"result", exhausted("last words")}, {"exitAfter", 0}}}});
+    QCOMPARE(last.client().fetchUsageBlocking().codexAccountID, std::optional<QString>("last words"));
 }
 
 void CodexClientTest::refreshesTokenAfterSignInError()
@@ -455,11 +460,11 @@ void CodexClientTest::findsExecutable()
     makeProgram(a + "/codex", false);
     makeProgram(b + "/codex", true);
     const ProcessEnvironment env {{"PATH", "::" + a + ":" + b + ":"}};
-    QCOMPARE(CodexUsageClient::findExecutable("codex", home, env), std::optional<QString>(b + "/codex"));
-    QCOMPARE(CodexUsageClient::findExecutable("codex", home, ProcessEnvironment {}), std::nullopt);
+    QCOMPARE(CodexUsageClient::findExecutable(home, env), std::optional<QString>(b + "/codex"));
+    QCOMPARE(CodexUsageClient::findExecutable(home, ProcessEnvironment {}), std::nullopt);
 
     makeProgram(home + "/.local/bin/codex", true);
-    QCOMPARE(CodexUsageClient::findExecutable("codex", home, env), std::optional<QString>(home + "/.local/bin/codex"));
+    QCOMPARE(CodexUsageClient::findExecutable(home, env), std::optional<QString>(home + "/.local/bin/codex"));
 }
 
 void CodexClientTest::missingAndUnstartableProgram()

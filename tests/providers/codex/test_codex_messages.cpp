@@ -1,3 +1,4 @@
+#include "platform/ChildProcess.h"
 #include "platform/StrictJson.h"
 #include "providers/codex/CodexMessages.h"
 #include "providers/codex/CodexUsageClient.h"
@@ -17,6 +18,9 @@ private slots:
     void classifyError_data();
     void classifyError();
     void classifyErrorCutsLongMessages();
+    void nextLine_data();
+    void nextLine();
+    void readerErrors();
 };
 
 void CodexMessagesTest::rateLimitReplyDecodes()
@@ -198,6 +202,59 @@ void CodexMessagesTest::classifyErrorCutsLongMessages()
     const auto error = CodexUsageClient::classifyError(line);
     QVERIFY(error);
     QCOMPARE(error->message(), QStringLiteral("JSON-RPC 12: ") + QString(8192, QLatin1Char('x')));
+}
+
+void CodexMessagesTest::nextLine_data()
+{
+    QTest::addColumn<QByteArray>("buffer");
+    QTest::addColumn<QByteArray>("line"); // empty: none
+    QTest::addColumn<QByteArray>("rest");
+
+    QTest::newRow("noise before the answer")
+        << QByteArray("{\"method\":\"note\"}\nplain text\n\n{\"id\":2,\"result\":{}}\n")
+        << QByteArray("{\"id\":2,\"result\":{}}") << QByteArray();
+    QTest::newRow("partial line after the answer stays")
+        << QByteArray("{\"id\":2,\"error\":{}}\n{\"id\":3,\"res") << QByteArray("{\"id\":2,\"error\":{}}") << QByteArray("{\"id\":3,\"res");
+    QTest::newRow("second answer stays") << QByteArray("{\"id\":2,\"result\":1}\n{\"id\":2,\"result\":2}\n")
+                                         << QByteArray("{\"id\":2,\"result\":1}") << QByteArray("{\"id\":2,\"result\":2}\n");
+    QTest::newRow("unterminated answer waits") << QByteArray("{\"id\":2,\"result\":{}}") << QByteArray() << QByteArray("{\"id\":2,\"result\":{}}");
+    QTest::newRow("carriage return stays in the line") << QByteArray("{\"id\":2,\"result\":{}}\r\n")
+                                                       << QByteArray("{\"id\":2,\"result\":{}}\r") << QByteArray();
+    QTest::newRow("everything else dropped")
+        << QByteArray("{\"id\":\"2\",\"result\":{}}\n{\"id\":1,\"result\":{}}\n[2]\n{\"id\":2.5,\"result\":{}}\n"
+                      "{\"id\":2,\"method\":\"ask\",\"params\":{}}\n{\"id\":2,\"method\":\"note\",\"result\":{}}\n{\"id\":2}\n{\"id\":2")
+        << QByteArray() << QByteArray("{\"id\":2");
+}
+
+void CodexMessagesTest::nextLine()
+{
+    QFETCH(QByteArray, buffer);
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, rest);
+    const auto got = CodexUsageClient::nextLine(buffer, 2);
+    QCOMPARE(got.value_or(QByteArray()), line);
+    QCOMPARE(got.has_value(), !line.isEmpty());
+    QCOMPARE(buffer, rest);
+}
+
+void CodexMessagesTest::readerErrors()
+{
+    // Whole seconds of the timeout; the tail as it stands, colours removed and secrets redacted.
+    QCOMPARE(CodexUsageClient::timeoutError(20.9, {}, "account/rateLimits/read").message(),
+             QStringLiteral("account/rateLimits/read: нет ответа за 20 с."));
+    const auto timedOut = CodexUsageClient::timeoutError(20, "\x1b[1;31mfail\x1b[0m: Bearer abc\n", "initialize");
+    QCOMPARE(timedOut.kind(), ProviderClientError::Kind::timedOut);
+    QCOMPARE(timedOut.message(), QStringLiteral("initialize: нет ответа за 20 с.\nfail: [redacted]\n"));
+
+    // Invalid UTF-8 becomes U+FFFD; a killed program reports its signal number.
+    const auto killed = CodexUsageClient::exitError(ExitStatus {true, 9}, "  bad \xff byte \n", "initialize");
+    QCOMPARE(killed.errorCode(), QStringLiteral("CODEX_EXIT_9"));
+    QCOMPARE(killed.message(), QStringLiteral("bad \uFFFD byte"));
+    QVERIFY(killed.retryable());
+    // Only colour codes on standard error count as nothing.
+    const auto silent = CodexUsageClient::exitError(ExitStatus {false, 2}, "\x1b[0m\n", "account/read");
+    QCOMPARE(silent.message(), QStringLiteral("codex app-server завершился до ответа на account/read."));
+    QVERIFY(!silent.retryable());
 }
 
 QTEST_GUILESS_MAIN(CodexMessagesTest)

@@ -5,6 +5,7 @@
 #include "platform/Scheduler.h"
 #include "platform/StrictJson.h"
 #include "platform/TimestampJson.h"
+#include "providers/codex/CodexUsageClient.h"
 #include "usage/ProviderClientError.h"
 
 #include <QPointer>
@@ -325,4 +326,21 @@ void CodexResetController::deliver(Completion<QString> done, QString message)
         if (self)
             done(Result<QString>::success(message));
     });
+}
+
+CodexResetController::Consumer CodexResetController::defaultConsumer(Scheduler& scheduler, CancelToken cancel)
+{
+    return clientConsumer(scheduler, [](const ProviderProfile& profile) { return CodexUsageClient::forProfile(profile); },
+                          std::move(cancel));
+}
+
+CodexResetController::Consumer CodexResetController::clientConsumer(Scheduler& scheduler, ClientFactory makeClient,
+                                                                    CancelToken cancel)
+{
+    Scheduler* target = &scheduler;
+    return [target, makeClient = std::move(makeClient), cancel](const ProviderProfile& profile,
+                                                                const CodexResetAttempt& attempt, bool isRetry,
+                                                                Completion<CodexResetResult> done) {
+        makeClient(profile).consumeResetCredit(*target, attempt, isRetry, cancel, std::move(done));
+    };
 }

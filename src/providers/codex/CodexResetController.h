@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CancelToken.h"
 #include "platform/Result.h"
 #include "platform/Timestamp.h"
 #include "providers/codex/CodexResetModels.h"
@@ -15,6 +16,7 @@
 #include <functional>
 #include <optional>
 
+class CodexUsageClient;
 class Defaults;
 class Scheduler;
 class UsageStore;
@@ -69,6 +71,7 @@ public:
     // Performs the spend; `done` is called once, on the main thread, after the call returned.
     using Consumer = std::function<void(const ProviderProfile& profile, const CodexResetAttempt& attempt, bool isRetry,
                                         Completion<CodexResetResult> done)>;
+    using ClientFactory = std::function<CodexUsageClient(const ProviderProfile& profile)>;
 
     static inline const QString kPendingKey = QStringLiteral("codexReset.pending.v1");
     static inline const QString kRecoveryKey = QStringLiteral("codexReset.recovery.v1");
@@ -122,6 +125,13 @@ public:
     // Writes attempts and recovery gates and flushes them to disk; false when the
     // flush failed (a key that fails to encode keeps its old value).
     bool persist();
+
+    // The application's consumer: the Codex client of the profile (20 s per reply,
+    // this process's environment with CODEX_HOME set to the profile's folder).
+    // Cancelling `cancel` (at quit) ends a running spend; its attempt stays pending.
+    static Consumer defaultConsumer(Scheduler& scheduler, CancelToken cancel = CancelToken());
+    // The same with another client for the profile.
+    static Consumer clientConsumer(Scheduler& scheduler, ClientFactory makeClient, CancelToken cancel = CancelToken());
 
 signals:
     void busyAccountIDChanged();

@@ -1,11 +1,24 @@
+#include "support/TestSupport.h"
 #include "platform/Defaults.h"
 #include "platform/ForeignError.h"
 #include "platform/Scheduler.h"
+#include "platform/Paths.h"
 #include "platform/StrictJson.h"
+#include "platform/Workers.h"
 #include "providers/codex/CodexResetController.h"
+#include "providers/codex/CodexUsageClient.h"
 #include "usage/ProviderClientError.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QSignalSpy>
 #include <QTest>
 #include <functional>
@@ -83,6 +96,101 @@ UsageStore* fakeStore(int n)
     static char stores[8];
     return reinterpret_cast<UsageStore*>(&stores[n]);
 }
+
+
+// Far in the future, so a window at 100 % still waits for its reset.
+constexpr qint64 kLater = 4'102'444'800;
+
+// What the Codex server reports for an account whose limit is spent.
+QJsonObject serverLimits(const QString& account = kAccount)
+{
+    return QJsonObject {
+        {"accountId", account},
+        {"ordinaryUsageAllowed", false},
+        {"rateLimitResetCredits", QJsonObject {{"availableCount", 1}}},
+        {"rateLimits", QJsonObject {{"limitId", "codex"},
+                                    {"primary", QJsonObject {{"usedPercent", 100}, {"windowDurationMins", 300}, {"resetsAt", kLater}}},
+                                    {"secondary", QJsonObject {{"usedPercent", 40}, {"windowDurationMins", 10080}, {"resetsAt", kLater}}},
+                                    {"rateLimitReachedType", "rate_limit_reached"}}},
+    };
+}
+
+QJsonObject answer(const QJsonObject& result) { return QJsonObject {{"result", result}}; }
+QJsonObject outcomeAnswer(const char* outcome) { return answer(QJsonObject {{"outcome", outcome}}); }
+
+const QString kConsume = QStringLiteral("account/rateLimitResetCredit/consume");
+const QString kReadLimits = QStringLiteral("account/rateLimits/read");
+
+// The fake codex program serving one profile: its scenario (rewritten before
+// every run) and its log, which every run appends to.
+class FakeCodexRig {
+public:
+    FakeCodexRig()
+    {
+        profile = codexProfile(m_dir.filePath("codex-home"));
+    }
+
+    ProviderProfile profile;
+
+    QString scenarioPath() const { return m_dir.filePath("scenario.json"); }
+    QString logPath() const { return m_dir.filePath("log.jsonl"); }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    void setScenario(const QJsonObject& scenario) { testsupport::writeFile(scenarioPath(), QJsonDocument(scenario).toJson()); }
+
+    CodexUsageClient client(const ProviderProfile& p) const
+    {
+        CodexUsageClient c = CodexUsageClient::forProfile(p, ProcessEnvironment {
+            {"PATH", "/usr/bin:/bin"}, {"HOME", m_dir.path()},
+            {"FAKE_CODEX_SCENARIO", scenarioPath()}, {"FAKE_CODEX_LOG", logPath()}});
+        c.executableOverride = testsupport::fakeProgram("fake_codex");
+        return c;
+    }
+
+    QList<QJsonObject> log() const
+    {
+        QList<QJsonObject> out;
+        QFile f(logPath());
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (!line.isEmpty())
+                    out.append(QJsonDocument::fromJson(line).object());
+        return out;
+    }
+    // The idempotency key of every consume request the server ever received, in order.
+    QStringList consumeKeys() const
+    {
+        QStringList out;
+        for (const QJsonObject& entry : log()) {
+            const QJsonObject m = entry.value("received").toObject();
+            if (m.value("method").toString() == kConsume)
+                out.append(m.value("params").toObject().value("idempotencyKey").toString());
+        }
+        return out;
+    }
+    QStringList codexHomes() const
+    {
+        QStringList out;
+        for (const QJsonObject& entry : log())
+            if (entry.contains("start"))
+                out.append(entry.value("start").toObject().value("env").toObject().value("CODEX_HOME").toString());
+        return out;
+    }
+    // Waits (for the program's real I/O) until a consume request has arrived.
+    bool waitForConsume() const
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10'000) {
+            if (!consumeKeys().isEmpty())
+                return true;
+            QThread::msleep(5);
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
 
 struct HostCall {
     bool begin = false;
@@ -792,6 +900,161 @@ private slots:
         h->scheduler.drainPosted();
         QCOMPARE(delivery->message, std::nullopt);
         QCOMPARE(h->host.calls.size(), 1);
+    }
+
+    // Kills the spend at each step with the real client and the fake program,
+    // restarts from what was flushed, and retries the way the card offers it:
+    // every path ends with exactly one key ever sent for that spend.
+    void neverSpendsTwice_data()
+    {
+        QTest::addColumn<QJsonObject>("firstRun");
+        QTest::addColumn<bool>("appDies");   // the process ends before it reads the answer
+        QTest::addColumn<bool>("quits");     // the application quits while the server holds the request
+
+        const QJsonObject limits = answer(serverLimits());
+        const QJsonObject readsThenDies {{kReadLimits, QJsonArray {limits, QJsonObject {{"exit", 1}}}},
+                                         {kConsume, outcomeAnswer("reset")}};
+        auto methods = [](QJsonObject m) { return QJsonObject {{"methods", m}}; };
+
+        QTest::newRow("before the request: codex does not start") << QJsonObject {{"exitAtStart", 1}} << true << false;
+        QTest::newRow("before the request: codex dies")
+            << methods({{kReadLimits, QJsonObject {{"exit", 1}}}}) << false << false;
+        QTest::newRow("before the request: codex and the app die")
+            << methods({{kReadLimits, QJsonObject {{"exit", 1}}}}) << true << false;
+        QTest::newRow("after the request: codex dies")
+            << methods({{kReadLimits, limits}, {kConsume, QJsonObject {{"exit", 1}}}}) << false << false;
+        QTest::newRow("after the request: codex and the app die")
+            << methods({{kReadLimits, limits}, {kConsume, QJsonObject {{"exit", 1}}}}) << true << false;
+        QTest::newRow("after the request: the app quits")
+            << methods({{kReadLimits, limits}, {kConsume, QJsonObject {{"never", true}}}}) << true << true;
+        QTest::newRow("after the reply: codex dies")
+            << methods({{kReadLimits, limits}, {kConsume, QJsonObject {{"result", QJsonObject {{"outcome", "reset"}}}, {"exitAfter", 1}}}})
+            << false << false;
+        QTest::newRow("after the reply: codex and the app die")
+            << methods({{kReadLimits, limits}, {kConsume, QJsonObject {{"result", QJsonObject {{"outcome", "reset"}}}, {"exitAfter", 1}}}})
+            << true << false;
+        QTest::newRow("before the re-read: codex dies") << methods(readsThenDies) << false << false;
+        QTest::newRow("before the re-read: codex and the app die") << methods(readsThenDies) << true << false;
+        QTest::newRow("after the re-read: the app dies")
+            << methods({{kReadLimits, limits}, {kConsume, outcomeAnswer("reset")}}) << true << false;
+    }
+    void neverSpendsTwice()
+    {
+        QFETCH(QJsonObject, firstRun);
+        QFETCH(bool, appDies);
+        QFETCH(bool, quits);
+
+        FakeCodexRig rig;
+        VirtualScheduler scheduler(SystemClock::shared().now());
+        auto defaults = std::make_unique<MemoryDefaults>();
+        CancelToken quit;
+        std::unique_ptr<CodexResetController> controller;
+        // A new process: its own quit token, and only what was flushed.
+        auto start = [&] {
+            quit = CancelToken();
+            const auto consumer = CodexResetController::clientConsumer(
+                scheduler, [&rig](const ProviderProfile& p) { return rig.client(p); }, quit);
+            controller = std::make_unique<CodexResetController>(*defaults, consumer, scheduler);
+        };
+        auto restart = [&] {
+            controller.reset();
+            defaults = defaults->restarted();
+            start();
+        };
+        start();
+        // What the card shows: the last usage, limit spent.
+        const ProviderUsage usage = exhausted(kAccount, scheduler.now());
+
+        rig.setScenario(firstRun);
+        const auto confirmation = controller->makeConfirmation(rig.profile, usage);
+        QVERIFY(confirmation && !confirmation->isRetry);
+        std::optional<QString> message;
+        controller->performReset(*confirmation, rig.profile, usage, {}, {}, [&](Result<QString> r) { message = r.value(); });
+        const QString key = controller->attempts().value(kAccount).idempotencyKey;
+        QVERIFY(!key.isEmpty());
+        QCOMPARE(CodexResetController(*defaults->restarted(), {}, scheduler).attempts().value(kAccount).idempotencyKey, key);
+
+        if (quits) {
+            QVERIFY(rig.waitForConsume());
+            quit.cancel();
+        }
+        if (appDies) {
+            Workers::waitForDone();   // the exchange has ended; its answer waits for the main loop
+            controller.reset();       // which never reads it
+            scheduler.drainPosted();
+            QCOMPARE(message, std::nullopt);
+        } else {
+            QVERIFY(scheduler.waitUntil([&] { return message.has_value(); }));
+        }
+        const bool serverSpent = !rig.consumeKeys().isEmpty();
+
+        restart();
+        if (const auto retry = controller->makeConfirmation(rig.profile, usage)) {
+            // Whatever is left over can only be repeated, never spent anew.
+            QVERIFY(retry->isRetry);
+            rig.setScenario(QJsonObject {{"methods", QJsonObject {
+                {kReadLimits, answer(serverLimits())},
+                {kConsume, outcomeAnswer(serverSpent ? "alreadyRedeemed" : "reset")}}}});
+            message.reset();
+            controller->performReset(*retry, rig.profile, usage, {}, {}, [&](Result<QString> r) { message = r.value(); });
+            QVERIFY(scheduler.waitUntil([&] { return message.has_value(); }));
+            QCOMPARE(*message, CodexResetController::outcomeText(serverSpent ? CodexResetOutcome::alreadyRedeemed
+                                                                             : CodexResetOutcome::reset)
+                                   + CodexResetController::kAwaitingRecoverySuffix);
+        }
+
+        // One key, nothing pending, and no new spend until the limits are seen back; also after another restart.
+        for (int round = 0; round < 2; ++round) {
+            const QStringList keys = rig.consumeKeys();
+            QVERIFY(!keys.isEmpty());
+            QCOMPARE(QSet<QString>(keys.begin(), keys.end()), QSet<QString> {key});
+            QVERIFY(controller->attempts().isEmpty());
+            QVERIFY(controller->isAwaitingRecovery(usage));
+            QVERIFY(!controller->makeConfirmation(rig.profile, usage));
+            restart();
+        }
+        for (const QString& home : rig.codexHomes())
+            QCOMPARE(home, rig.profile.configDirectory);
+        QCOMPARE(testsupport::childProcessCount(), 0);
+    }
+
+    // The application's consumer finds codex and gives it the profile's folder.
+    void defaultConsumerRunsTheProfilesCodex()
+    {
+        FakeCodexRig rig;
+        const QString home = rig.path("home");
+        for (const QString& candidate : paths::codexProgramCandidates(home))
+            if (QFileInfo(candidate).isExecutable())
+                QSKIP("a codex program is installed here");
+        QVERIFY(QDir().mkpath(rig.path("bin")));
+        QVERIFY(QFile::link(testsupport::fakeProgram("fake_codex"), rig.path("bin/codex")));
+        rig.setScenario(QJsonObject {{"methods", QJsonObject {{kReadLimits, answer(serverLimits())},
+                                                             {kConsume, outcomeAnswer("reset")}}}});
+
+        const QByteArray savedPath = qgetenv("PATH");
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("PATH", QFile::encodeName(rig.path("bin")) + ':' + savedPath);
+        qputenv("HOME", QFile::encodeName(home));
+        qputenv("FAKE_CODEX_SCENARIO", QFile::encodeName(rig.scenarioPath()));
+        qputenv("FAKE_CODEX_LOG", QFile::encodeName(rig.logPath()));
+        auto restore = qScopeGuard([&] {
+            qputenv("PATH", savedPath);
+            qputenv("HOME", savedHome);
+            qunsetenv("FAKE_CODEX_SCENARIO");
+            qunsetenv("FAKE_CODEX_LOG");
+        });
+
+        VirtualScheduler scheduler(SystemClock::shared().now());
+        MemoryDefaults defaults;
+        CodexResetController controller(defaults, CodexResetController::defaultConsumer(scheduler), scheduler);
+        const ProviderUsage usage = exhausted(kAccount, scheduler.now());
+        const auto confirmation = controller.makeConfirmation(rig.profile, usage);
+        std::optional<QString> message;
+        controller.performReset(*confirmation, rig.profile, usage, {}, {}, [&](Result<QString> r) { message = r.value(); });
+        QVERIFY(scheduler.waitUntil([&] { return message.has_value(); }));
+        QCOMPARE(*message, "Сброс использован." + CodexResetController::kAwaitingRecoverySuffix);
+        QCOMPARE(rig.codexHomes(), QStringList {rig.profile.configDirectory});
+        QCOMPARE(rig.consumeKeys().size(), 1);
     }
 };
 

@@ -44,15 +44,7 @@ ProviderProfile codexProfile(const QString& folder, const QString& name = QStrin
     return p;
 }
 
-UsageWindow window(const QString& id, double used, std::optional<Timestamp> resetsAt = std::nullopt)
-{
-    UsageWindow w;
-    w.id = id;
-    w.title = id;
-    w.usedPercent = used;
-    w.resetsAt = resetsAt;
-    return w;
-}
+using testsupport::limitWindow;
 
 // A usage whose limit is spent and that may be offered a reset at kNow.
 ProviderUsage exhausted(const QString& account = kAccount, Timestamp updatedAt = kNow.adding(-10))
@@ -63,7 +55,7 @@ ProviderUsage exhausted(const QString& account = kAccount, Timestamp updatedAt =
     u.codexAccountID = account;
     u.codexResetCredits = CodexResetCredits {2, std::nullopt};
     u.codexOrdinaryUsageAllowed = false;
-    u.windows = {window("codex-primary", 100.0, kNow.adding(3600)), window("codex-secondary", 40)};
+    u.windows = {limitWindow("codex-primary", 100.0, kNow.adding(3600)), limitWindow("codex-secondary", 40)};
     return u;
 }
 
@@ -72,7 +64,7 @@ ProviderUsage recovered(const QString& account = kAccount, Timestamp updatedAt =
 {
     ProviderUsage u = exhausted(account, updatedAt);
     u.codexOrdinaryUsageAllowed = true;
-    u.windows = {window("codex-primary", 3), window("codex-secondary", 41)};
+    u.windows = {limitWindow("codex-primary", 3), limitWindow("codex-secondary", 41)};
     return u;
 }
 
@@ -762,8 +754,8 @@ private slots:
         add("as old as the spend", [notBefore](ProviderUsage& u) { u.updatedAt = notBefore; }, true);
         add("ordinary usage unknown", [](ProviderUsage& u) { u.codexOrdinaryUsageAllowed.reset(); }, false);
         add("ordinary usage blocked", [](ProviderUsage& u) { u.codexOrdinaryUsageAllowed = false; }, false);
-        add("a Codex window still spent", [](ProviderUsage& u) { u.windows.append(window("codex-secondary", 100.0, kNow.adding(-5))); }, false);
-        add("another limit spent", [](ProviderUsage& u) { u.windows.append(window("gpt-primary", 100.0)); }, true);
+        add("a Codex window still spent", [](ProviderUsage& u) { u.windows.append(limitWindow("codex-secondary", 100.0, kNow.adding(-5))); }, false);
+        add("another limit spent", [](ProviderUsage& u) { u.windows.append(limitWindow("gpt-primary", 100.0)); }, true);
     }
     void reconcile()
     {

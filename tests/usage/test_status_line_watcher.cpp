@@ -18,8 +18,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
-
-Q_DECLARE_METATYPE(UsageProvider)
+#include <utility>
 
 namespace {
 
@@ -93,72 +92,69 @@ private slots:
         QVERIFY(!StatusLineWatcher::create(root.filePath("plain/statusline"), [] {}));
     }
 
-    // The whole road: our installer connects the collector with the machine's
-    // Node.js, the tool runs the installed command with a statusLine input, the
-    // collector writes the profile's bridge file, and the watcher sees each run
-    // as one burst. Nothing happens without events.
-    void collectorRunIsOneBurst_data()
+    // The whole road: our installer connects the collectors of a Claude Code
+    // and an Antigravity profile with the machine's Node.js, the tool runs each
+    // installed command with a statusLine input, each collector writes its
+    // profile's bridge file into the shared folder, and the watcher sees each
+    // run as one burst. Nothing happens without events.
+    void collectorRunsAreOneBurstEach()
     {
-        QTest::addColumn<UsageProvider>("provider");
-        QTest::addColumn<QString>("folderName");
-        QTest::newRow("Claude Code") << UsageProvider::claude << ".claude-work";
-        QTest::newRow("Antigravity") << UsageProvider::antigravity << ".gemini";
-    }
-
-    void collectorRunIsOneBurst()
-    {
-        QFETCH(UsageProvider, provider);
-        QFETCH(QString, folderName);
         const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
         if (node.isEmpty())
             QSKIP("no node on this machine");
 
         QTemporaryDir root;
         const QString home = paths::standardizedResolvedPath(root.filePath("home"));
-        ProviderProfile profile;
-        profile.provider = provider;
-        profile.configDirectory = QDir(home).filePath(folderName);
-        QVERIFY(QDir().mkpath(profile.configDirectory));
-        QVERIFY(testsupport::writeFile(profile.configDirectory + "/.claude.json",
-                                       R"({"oauthAccount": {"accountUuid": "a-1", "organizationUuid": "o-1"}})"));
-
         ProcessEnvironment env = systemEnvironment();
         env.insert("HOME", home);
         env.remove("XDG_DATA_HOME");
-        CollectorInstaller(CollectorInstaller::defaultResourcesDirectory(), {node}).install(profile, env);
-        const QString command = QJsonDocument::fromJson(readAll(profile.configDirectory + "/settings.json"))
-                                    .object().value("statusLine").toObject().value("command").toString();
-        QVERIFY(!command.isEmpty());
-
         const QString bridge = paths::statusLineFolder(home, env);
         QCOMPARE(bridge, home + "/.local/share/Vantorel/statusline");
+
         int calls = 0;
         auto watcher = StatusLineWatcher::create(bridge, [&] { ++calls; });
         QVERIFY(watcher);
-        QTest::qWait(50);
-        QCOMPARE(calls, 0);
-
         const QByteArray input = readAll(QStringLiteral(VANTOREL_TEST_DATA_DIR) + "/resources/fixtures/claude-statusline-input.json");
         QVERIFY(!input.isEmpty());
-        // The run ends before events are read, so its temporary file, write and rename come as one burst.
-        const auto printed = runStatusLine(command, input, env);
-        QVERIFY(printed);
-        QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
-        QTest::qWait(100);
-        QCOMPARE(calls, 1);
+        const CollectorInstaller installer(CollectorInstaller::defaultResourcesDirectory(), {node});
 
-        const QString stem = provider == UsageProvider::claude ? profile.claudeDirectoryTag(home) : profile.id();
-        const QJsonObject record = QJsonDocument::fromJson(readAll(bridge + "/" + stem + ".json")).object();
-        QCOMPARE(record.value("profileId").toString(), stem);
-        if (provider == UsageProvider::claude) {
-            QCOMPARE(stem, QStringLiteral("work"));
-            QCOMPARE(*printed, QByteArray("Opus · 5 ч 24% · неделя 41%\n"));
-            QCOMPARE(record.value("rate_limits").toObject().value("five_hour").toObject().value("used_percentage").toDouble(), 23.5);
+        QStringList written;
+        for (const auto& [provider, folderName] : {std::pair {UsageProvider::claude, QStringLiteral(".claude-work")},
+                                                   std::pair {UsageProvider::antigravity, QStringLiteral(".gemini")}}) {
+            ProviderProfile profile;
+            profile.provider = provider;
+            profile.configDirectory = QDir(home).filePath(folderName);
+            QVERIFY(QDir().mkpath(profile.configDirectory));
+            QVERIFY(testsupport::writeFile(profile.configDirectory + "/.claude.json",
+                                           R"({"oauthAccount": {"accountUuid": "a-1", "organizationUuid": "o-1"}})"));
+            installer.install(profile, env);
+            const QString command = QJsonDocument::fromJson(readAll(profile.configDirectory + "/settings.json"))
+                                        .object().value("statusLine").toObject().value("command").toString();
+            QVERIFY(!command.isEmpty());
+            QTest::qWait(50);
+            const int before = calls;
+            QCOMPARE(before, written.size()); // connecting writes nothing into the folder
+
+            // The run ends before events are read, so its temporary file, write and rename come as one burst.
+            const auto printed = runStatusLine(command, input, env);
+            QVERIFY(printed);
+            QTRY_COMPARE_WITH_TIMEOUT(calls, before + 1, 5000);
+            QTest::qWait(100);
+            QCOMPARE(calls, before + 1);
+
+            const QString stem = provider == UsageProvider::claude ? profile.claudeDirectoryTag(home) : profile.id();
+            written.append(stem + ".json");
+            const QJsonObject record = QJsonDocument::fromJson(readAll(bridge + "/" + stem + ".json")).object();
+            QCOMPARE(record.value("profileId").toString(), stem);
+            if (provider == UsageProvider::claude) {
+                QCOMPARE(stem, QStringLiteral("work"));
+                QCOMPARE(*printed, QByteArray("Opus · 5 ч 24% · неделя 41%\n"));
+                QCOMPARE(record.value("rate_limits").toObject().value("five_hour").toObject().value("used_percentage").toDouble(),
+                         23.5);
+            }
         }
-        QCOMPARE(QDir(bridge).entryList(QDir::Files | QDir::Hidden), QStringList {stem + ".json"});
-
-        QVERIFY(runStatusLine(command, input, env));
-        QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
+        written.sort();
+        QCOMPARE(QDir(bridge).entryList(QDir::Files | QDir::Hidden, QDir::Name), written);
     }
 };
 

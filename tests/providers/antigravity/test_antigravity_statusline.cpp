@@ -206,6 +206,20 @@ private slots:
         QCOMPARE(usage.sourceNote, std::optional<QString>(stale ? "Antigravity CLI · statusLine · Данные устарели" : "Antigravity CLI · statusLine"));
     }
 
+    // The file our collector writes, as its tests pin it down, for this profile.
+    void collectorFixture()
+    {
+        QFile fixture(QStringLiteral(VANTOREL_TEST_DATA_DIR "/resources/fixtures/antigravity-bridge.json"));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        const QJsonObject file = fixtures::patched(fixtures::object(fixture.readAll()), "profileId", m_profile.id());
+        QVERIFY(testsupport::writeFile(bridgePath(), fixtures::bytes(file)));
+        writeCredential(1767225000.5);
+        const VirtualScheduler clock(Timestamp::fromSince1970(1767225600.25 + 10));
+        const ProviderUsage usage = AntigravityStatusLineClient(m_profile, m_home.path(), {}).read(clock);
+        QVERIFY(usage.windows.isEmpty());
+        QCOMPARE(usage.sourceNote, std::optional(kNoQuotas));
+    }
+
     void allQuotasElapsed()
     {
         QVERIFY(testsupport::writeFile(bridgePath(), edited({{"quota.gemini-pro-5h.resetTime", 1}, {"quota.3p-claude-opus-weekly.resetTime", kNow1970},

@@ -408,6 +408,25 @@ private slots:
         }
     }
 
+    // The file our collector writes, as its tests pin it down.
+    void collectorFixture()
+    {
+        const ProviderProfile p = profile(".claude-work");
+        QDir().mkpath(p.configDirectory);
+        testsupport::writeFile(p.configDirectory + "/.claude.json",
+                               R"({"oauthAccount": {"accountUuid": "11111111-2222-4333-8444-555555555555", "organizationUuid": "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee"}})");
+        QFile fixture(QStringLiteral(VANTOREL_TEST_DATA_DIR "/resources/fixtures/claude-bridge.json"));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        testsupport::writeFile(bridgeFolder() + "/work.json", fixture.readAll());
+        const VirtualScheduler clock(Timestamp::fromSince1970(1767225600.25 + 10));
+        const ProviderUsage usage = ClaudeStatusLineClient(p, m_home.path(), {}).read(clock);
+        QCOMPARE(ids(usage), (QStringList {"five_hour", "seven_day"}));
+        QCOMPARE(usage.windows.first().usedPercent, 23.5);
+        QCOMPARE(usage.windows.first().resetsAt, std::optional(Timestamp::fromSince1970(1767243600)));
+        QCOMPARE(usage.updatedAt, std::optional(Timestamp::fromSince1970(1767225600.25)));
+        QCOMPARE(usage.isStale, std::optional(false));
+    }
+
     void bridgeFolderFollowsXdgDataHome()
     {
         const ProviderProfile p = connected(".claude-personal");

@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
+#include "platform/Workers.h"
 #include "usage/ProviderClientError.h"
 
 #include <algorithm>
@@ -78,6 +79,12 @@ QString AntigravityStatusLineClient::bridgeFilePath() const
 QString AntigravityStatusLineClient::credentialFilePath() const
 {
     return m_profile.configDirectory + QStringLiteral("/antigravity-oauth-token");
+}
+
+void AntigravityStatusLineClient::read(Scheduler& scheduler, Completion<ProviderUsage> done) const
+{
+    const Clock* clock = &scheduler.clock();
+    runOnWorker<ProviderUsage>(scheduler, [client = *this, clock] { return client.read(*clock); }, std::move(done));
 }
 
 ProviderUsage AntigravityStatusLineClient::read(const Clock& clock) const

@@ -2,6 +2,8 @@
 
 #include "platform/Clock.h"
 #include "platform/ProcessEnvironment.h"
+#include "platform/Result.h"
+#include "platform/Scheduler.h"
 #include "usage/ProviderProfile.h"
 #include "usage/ProviderUsage.h"
 
@@ -17,6 +19,9 @@ public:
     // Throws a retryable ProviderClientError diagnostic (retry after 30 s) or the
     // ForeignError of a failing file function.
     ProviderUsage read(const Clock& clock) const;
+    // The same read on the worker pool; `done` runs on the main thread through
+    // `scheduler`, whose clock gives the current time.
+    void read(Scheduler& scheduler, Completion<ProviderUsage> done) const;
 
     const ProviderProfile& profile() const { return m_profile; }
     QString bridgeFilePath() const;

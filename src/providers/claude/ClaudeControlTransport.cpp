@@ -16,6 +16,11 @@ ProviderClientError notAnswered()
     return ProviderClientError::timedOut(QStringLiteral("Claude Code не ответил вовремя."));
 }
 
+ProviderClientError tooLarge()
+{
+    return ProviderClientError::invalidResponse(QStringLiteral("Слишком большой ответ Claude Code."));
+}
+
 } // namespace
 
 const QStringList& ClaudeControlTransport::arguments()
@@ -147,8 +152,12 @@ QByteArray ClaudeControlTransport::run(const CancelToken& cancel) const
     case WaitOutcome::Kind::Cancelled:
         throw CancellationError();
     case WaitOutcome::Kind::OutputCapReached:
-        throw ProviderClientError::invalidResponse(QStringLiteral("Слишком большой ответ Claude Code."));
+        throw tooLarge();
     case WaitOutcome::Kind::Exited:
+        // Too much output stays too much, whether or not the program is still there.
+        if (child.output().size() >= kOutputCap)
+            throw tooLarge();
+        break;
     case WaitOutcome::Kind::DeadlinePassed:
     case WaitOutcome::Kind::PollError:
     case WaitOutcome::Kind::ReadError:

@@ -220,6 +220,16 @@ private slots:
         QCOMPARE(usage.sourceNote, std::optional(kNoQuotas));
     }
 
+    void readOnAWorker()
+    {
+        QVERIFY(testsupport::writeFile(bridgePath(), edited({})));
+        std::optional<Result<ProviderUsage>> result;
+        AntigravityStatusLineClient(m_profile, m_home.path(), {}).read(m_clock, [&](Result<ProviderUsage> r) { result = r; });
+        QVERIFY(!result); // never inside the call
+        QVERIFY(m_clock.waitUntil([&] { return result.has_value(); }));
+        QCOMPARE(result->value(), read());
+    }
+
     void allQuotasElapsed()
     {
         QVERIFY(testsupport::writeFile(bridgePath(), edited({{"quota.gemini-pro-5h.resetTime", 1}, {"quota.3p-claude-opus-weekly.resetTime", kNow1970},

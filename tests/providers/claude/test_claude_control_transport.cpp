@@ -190,7 +190,7 @@ private slots:
                                                << "REQUEST_FAILED" << kRefusedHead + ": " + QString(8192, 'e') + kRefusedTail;
 
         QTest::newRow("exits without answer") << steps({write("{\"type\":\"system\"}\n")}) << 20.0 << "TIMEOUT" << kNotAnswered;
-        QTest::newRow("exits early, input unread") << QJsonObject {{"readInput", false}, {"steps", QJsonArray {QJsonObject {{"exit", 3}}}}} << 20.0
+        QTest::newRow("exits early, input unread") << QJsonObject {{"readInput", false}, {"steps", QJsonArray {sleepMs(300), QJsonObject {{"exit", 3}}}}} << 20.0
                                                    << "TIMEOUT" << kNotAnswered;
         QTest::newRow("garbage, then exit") << steps({write("\x01\x02garbage without end")}) << 20.0 << "TIMEOUT" << kNotAnswered;
         QTest::newRow("silent") << steps({}, "hang") << 0.5 << "TIMEOUT" << kNotAnswered;
@@ -200,6 +200,8 @@ private slots:
         QTest::newRow("negative time") << steps({success()}) << -1.0 << "TIMEOUT" << kNotAnswered;
         QTest::newRow("2000000 bytes without line feed") << steps({QJsonObject {{"fill", QJsonObject {{"count", 2000000}}}}}, "hang") << 20.0
                                                          << "INVALID_RESPONSE" << kTooLarge;
+        QTest::newRow("2000000 bytes, then exit") << steps({QJsonObject {{"fill", QJsonObject {{"count", 2000000}}}}}) << 20.0
+                                                  << "INVALID_RESPONSE" << kTooLarge;
         QTest::newRow("1999999 bytes without line feed") << steps({QJsonObject {{"fill", QJsonObject {{"count", 1999999}}}}}) << 20.0 << "TIMEOUT"
                                                          << kNotAnswered;
     }

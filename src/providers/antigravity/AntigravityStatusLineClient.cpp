@@ -1,6 +1,7 @@
 #include "AntigravityStatusLineClient.h"
 
 #include "platform/FileRead.h"
+#include "providers/StatusLineBridge.h"
 #include "platform/Paths.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
@@ -26,10 +27,7 @@ struct Quota {
 };
 
 struct Snapshot {
-    qint64 version;
-    QString profileId;
-    QString accountKey;
-    double capturedAt;
+    StatusLineBridgeHeader header;
     std::optional<double> credentialModifiedAt;
     std::optional<QString> plan;
     std::vector<Quota> quota;
@@ -38,18 +36,11 @@ struct Snapshot {
 Snapshot decode(const QByteArray& data)
 {
     const json::Reader r(json::parseObject(data));
-    Snapshot s;
-    s.version = r.integer(QStringLiteral("version"));
-    s.profileId = r.string(QStringLiteral("profileId"));
-    s.accountKey = r.string(QStringLiteral("accountKey"));
-    s.capturedAt = r.number(QStringLiteral("capturedAt"));
-    s.credentialModifiedAt = r.optNumber(QStringLiteral("credentialModifiedAt"));
-    s.plan = r.optString(QStringLiteral("plan"));
-    const json::Reader quota = r.object(QStringLiteral("quota"));
-    for (auto it = quota.object().constBegin(); it != quota.object().constEnd(); ++it) {
-        const json::Reader q = json::Reader::fromValue(it.value(), quota.child(it.key()));
-        s.quota.push_back({it.key(), q.number(QStringLiteral("remainingFraction")), q.number(QStringLiteral("resetTime"))});
-    }
+    Snapshot s {StatusLineBridgeHeader::decode(r), r.optNumber(QStringLiteral("credentialModifiedAt")),
+                r.optString(QStringLiteral("plan")), {}};
+    decodeObjectMembers(r, QStringLiteral("quota"), [&s](const QString& name, const json::Reader& q) {
+        s.quota.push_back({name, q.number(QStringLiteral("remainingFraction")), q.number(QStringLiteral("resetTime"))});
+    });
     return s;
 }
 
@@ -109,16 +100,15 @@ ProviderUsage AntigravityStatusLineClient::read(const Clock& clock) const
         fail(kInvalid, QStringLiteral("Неизвестный формат statusLine Antigravity."));
     }
     const QString changed = QStringLiteral("Авторизация или профиль изменились. Ожидаю новые данные statusLine; старые лимиты скрыты.");
-    if (s.version != 1 || s.profileId != m_profile.id() || text::graphemeCount(s.accountKey) != 64)
+    if (s.header.version != 1 || s.header.profileId != m_profile.id() || text::graphemeCount(s.header.accountKey) != 64)
         fail(QStringLiteral("ANTIGRAVITY_ACCOUNT_CHANGED"), changed);
     if (!credentialTimesAgree(s.credentialModifiedAt, credentialTime))
         fail(QStringLiteral("ANTIGRAVITY_ACCOUNT_CHANGED"), changed);
-    if (!std::isfinite(s.capturedAt) || s.capturedAt <= 0 || s.capturedAt > nowSince1970 + kFutureToleranceSeconds
-        || static_cast<qsizetype>(s.quota.size()) > kMostQuotas)
+    if (!s.header.capturedAtIsSane(nowSince1970) || static_cast<qsizetype>(s.quota.size()) > kMostQuotas)
         fail(kInvalid, QStringLiteral("Некорректное время или число квот Antigravity."));
 
     std::sort(s.quota.begin(), s.quota.end(), [](const Quota& a, const Quota& b) { return text::lessByCodePoints(a.name, b.name); });
-    const Timestamp captured = Timestamp::fromSince1970(s.capturedAt);
+    const Timestamp captured = Timestamp::fromSince1970(s.header.capturedAt);
     QList<UsageWindow> windows;
     for (const Quota& q : s.quota) {
         const qsizetype length = text::graphemeCount(q.name);
@@ -131,7 +121,7 @@ ProviderUsage AntigravityStatusLineClient::read(const Clock& clock) const
                                     std::nullopt, captured});
     }
 
-    const bool stale = nowSince1970 - s.capturedAt > kStaleAfterSeconds;
+    const bool stale = nowSince1970 - s.header.capturedAt > kStaleAfterSeconds;
     ProviderUsage usage;
     usage.provider = UsageProvider::antigravity;
     usage.planName = s.plan;

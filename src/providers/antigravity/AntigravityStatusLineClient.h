@@ -30,7 +30,6 @@ public:
     static constexpr qint64 kLargestBridgeFile = 32768;
     static constexpr qsizetype kMostQuotas = 64;
     static constexpr qsizetype kLongestQuotaName = 128;
-    static constexpr double kFutureToleranceSeconds = 60;
     static constexpr double kCredentialTolerance = 0.001;
     static constexpr double kStaleAfterSeconds = 300;
     static constexpr double kRetryAfterSeconds = 30;

@@ -3,6 +3,7 @@
 #include "ClaudeWindows.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
+#include "providers/StatusLineBridge.h"
 #include "usage/ProviderClientError.h"
 
 #include <QMap>
@@ -36,10 +37,7 @@ struct ModelWindow {
 };
 
 struct Snapshot {
-    qint64 version;
-    QString profileId;
-    QString accountKey;
-    double capturedAt;
+    StatusLineBridgeHeader header;
     QMap<QString, Window> rateLimits;
     std::vector<ModelWindow> modelLimits;
     std::optional<QString> errorCode;
@@ -48,16 +46,10 @@ struct Snapshot {
 Snapshot decode(const QByteArray& data)
 {
     const json::Reader r(json::parseObject(data));
-    Snapshot s;
-    s.version = r.integer(QStringLiteral("version"));
-    s.profileId = r.string(QStringLiteral("profileId"));
-    s.accountKey = r.string(QStringLiteral("accountKey"));
-    s.capturedAt = r.number(QStringLiteral("capturedAt"));
-    const json::Reader limits = r.object(QStringLiteral("rate_limits"));
-    for (auto it = limits.object().constBegin(); it != limits.object().constEnd(); ++it) {
-        const json::Reader w = json::Reader::fromValue(it.value(), limits.child(it.key()));
-        s.rateLimits.insert(it.key(), Window {w.number(QStringLiteral("used_percentage")), w.optNumber(QStringLiteral("resets_at"))});
-    }
+    Snapshot s {StatusLineBridgeHeader::decode(r), {}, {}, {}};
+    decodeObjectMembers(r, QStringLiteral("rate_limits"), [&s](const QString& key, const json::Reader& w) {
+        s.rateLimits.insert(key, Window {w.number(QStringLiteral("used_percentage")), w.optNumber(QStringLiteral("resets_at"))});
+    });
     s.modelLimits = r.optArrayOf<ModelWindow>(QStringLiteral("model_limits"), [](const QJsonValue& v, const QString& path) {
                          const json::Reader m = json::Reader::fromValue(v, path);
                          return ModelWindow {m.string(QStringLiteral("name")), m.number(QStringLiteral("used_percentage")),
@@ -108,11 +100,11 @@ ProviderUsage ClaudeStatusLineMapping::validate(const QByteArray& data, const QS
     } catch (const json::DecodeError&) {
         invalid(QStringLiteral("Неизвестный формат statusLine. Ожидаю следующего обновления Claude Code."));
     }
-    if (s.version != 1 || s.profileId != profileId || s.accountKey != accountKey)
+    if (s.header.version != 1 || s.header.profileId != profileId || s.header.accountKey != accountKey)
         fail(QStringLiteral("CLAUDE_STATUSLINE_ACCOUNT_CHANGED"),
              QStringLiteral("Аккаунт изменился. Старые лимиты скрыты; ожидаю statusLine текущего профиля."));
     const double nowSince1970 = now.since1970();
-    if (!std::isfinite(s.capturedAt) || s.capturedAt <= 0 || s.capturedAt > nowSince1970 + kFutureToleranceSeconds)
+    if (!s.header.capturedAtIsSane(nowSince1970))
         invalid(QStringLiteral("Некорректное время наблюдения statusLine."));
 
     QList<UsageWindow> windows;
@@ -163,7 +155,7 @@ ProviderUsage ClaudeStatusLineMapping::validate(const QByteArray& data, const QS
                                     Timestamp::fromSince1970(m.resetsAt), claudewindows::kWeekMinutes, std::nullopt});
     }
 
-    const Timestamp captured = Timestamp::fromSince1970(s.capturedAt);
+    const Timestamp captured = Timestamp::fromSince1970(s.header.capturedAt);
     for (UsageWindow& w : windows)
         w.observedAt = captured;
 

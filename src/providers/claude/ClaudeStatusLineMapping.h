@@ -22,6 +22,5 @@ public:
     static ProviderUsage merge(const QList<ProviderUsage>& usages, Timestamp now);
 
     static constexpr double kStaleAfterSeconds = 300;
-    static constexpr double kFutureToleranceSeconds = 60;
     static constexpr double kRetryAfterSeconds = 30;
 };

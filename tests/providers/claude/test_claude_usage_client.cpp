@@ -91,6 +91,11 @@ class TestClaudeUsageClient : public QObject {
     QString home() const { return m_home.path(); }
     QString bridgePath() const { return paths::statusLineFolder(home(), {}) + "/personal.json"; }
     Timestamp now() const { return m_scheduler->now(); }
+    // A payload whose windows reset well after now.
+    QByteArray livePayload(const QString& plan = "max", double used = 10) const
+    {
+        return payload(now().adding(3600), now().adding(9000), plan, used);
+    }
 
     void signIn(const QString& account, const QString& organisation = "org-1")
     {
@@ -193,10 +198,10 @@ private slots:
     void accountChangeDropsTheCache()
     {
         auto c = client();
-        m_reader->returns(payload(now().adding(3600), now().adding(9000)));
+        m_reader->returns(livePayload());
         QVERIFY(fetch(*c, false).ok());
         signIn("acct-1", "org-2");
-        m_reader->returns(payload(now().adding(3600), now().adding(9000), "other"));
+        m_reader->returns(livePayload("other"));
         m_scheduler->advance(10);
         const Result<ProviderUsage> r = fetch(*c, false);
         QCOMPARE(m_reader->calls(), 2);
@@ -261,7 +266,7 @@ private slots:
         auto c = client();
         std::optional<ProviderUsage> cached;
         if (cache != "none") {
-            m_reader->returns(payload(now().adding(3600), now().adding(9000), "max", 10));
+            m_reader->returns(livePayload("max", 10));
             cached = fetch(*c, true).value();
         }
         m_scheduler->advance(cache == "none" ? 1000 : cache.toDouble());
@@ -330,12 +335,12 @@ private slots:
     void accountSwitchDuringASuccessfulRead()
     {
         auto c = client();
-        m_reader->returns(payload(now().adding(3600), now().adding(9000)));
+        m_reader->returns(livePayload());
         QVERIFY(fetch(*c, true).ok());
         writeBridge(now());
         m_reader->add([this](const CancelToken&) {
             signIn("acct-2");
-            return payload(now().adding(3600), now().adding(9000));
+            return livePayload();
         });
         const Timestamp callTime = now();
         const ProviderClientError e = errorOf(fetch(*c, true));
@@ -345,7 +350,7 @@ private slots:
         QCOMPARE(c->nextRead(), callTime.adding(300));
 
         // The next call, even when not forced, reads again for the new account.
-        m_reader->returns(payload(now().adding(3600), now().adding(9000), "new"));
+        m_reader->returns(livePayload("new"));
         QCOMPARE(fetch(*c, false).value().planName, std::optional<QString>("new"));
         QCOMPARE(m_reader->calls(), 3);
     }
@@ -353,7 +358,7 @@ private slots:
     void accountSwitchDuringAFailedRead()
     {
         auto c = client();
-        m_reader->returns(payload(now().adding(3600), now().adding(9000)));
+        m_reader->returns(livePayload());
         QVERIFY(fetch(*c, true).ok());
         m_reader->add([this](const CancelToken&) -> QByteArray {
             signIn("acct-2");
@@ -369,7 +374,7 @@ private slots:
         auto c = client();
         m_reader->add([this](const CancelToken&) {
             QFile::remove(m_profile.claudeConfigFileURL(home()));
-            return payload(now().adding(3600), now().adding(9000));
+            return livePayload();
         });
         const Timestamp callTime = now();
         const ProviderClientError e = errorOf(fetch(*c, true));
@@ -388,7 +393,7 @@ private slots:
     {
         QFETCH(bool, readSucceeds);
         auto c = client();
-        m_reader->returns(payload(now().adding(3600), now().adding(9000)));
+        m_reader->returns(livePayload());
         const ProviderUsage first = fetch(*c, true).value();
         const Timestamp before = c->nextRead();
         m_scheduler->advance(10);
@@ -398,7 +403,7 @@ private slots:
             cancel.cancel();
             if (!readSucceeds)
                 throw ProviderClientError::timedOut("Claude Code не ответил вовремя.");
-            return payload(now().adding(3600), now().adding(9000), "late");
+            return livePayload("late");
         });
         const Result<ProviderUsage> r = fetch(*c, true, cancel);
         QVERIFY(r.errorAs<CancellationError>().has_value());
@@ -410,10 +415,10 @@ private slots:
     void callsDuringARead()
     {
         auto c = client();
-        m_reader->returns(payload(now().adding(3600), now().adding(9000), "old"));
+        m_reader->returns(livePayload("old"));
         QVERIFY(fetch(*c, true).ok());
         auto gate = std::make_shared<QSemaphore>();
-        m_reader->add([this](const CancelToken&) { return payload(now().adding(3600), now().adding(9000), "new"); }, gate);
+        m_reader->add([this](const CancelToken&) { return livePayload("new"); }, gate);
         auto running = start(*c, true);
         QCOMPARE(fetch(*c, false).value().planName, std::optional<QString>("old"));
         gate->release();
@@ -429,7 +434,7 @@ private slots:
         m_reader->add([](const CancelToken&) -> QByteArray { throw ProviderClientError::timedOut("Claude Code не ответил вовремя."); }, gate);
         auto first = start(*c, true);          // acct-1, waits at the gate
         signIn("acct-2");
-        m_reader->returns(payload(now().adding(3600), now().adding(9000), "acct-2 plan"));
+        m_reader->returns(livePayload("acct-2 plan"));
         QCOMPARE(fetch(*c, true).value().planName, std::optional<QString>("acct-2 plan"));
         signIn("acct-1");                       // back before the first call looks again
         gate->release();
@@ -472,7 +477,7 @@ private slots:
         qputenv("HOME", home().toUtf8());
 
         const QJsonObject answer {{"subtype", "success"},
-                                  {"response", fixtures::object(payload(now().adding(3600), now().adding(9000), "max"))}};
+                                  {"response", fixtures::object(livePayload("max"))}};
         const QString log = home() + "/log.json";
         testsupport::writeFile(home() + "/scenario.json",
                                fixtures::bytes(QJsonObject {{"log", log}, {"steps", QJsonArray {QJsonObject {{"respond", answer}}}}}));

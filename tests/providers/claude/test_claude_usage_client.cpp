@@ -53,6 +53,8 @@ public:
         add([error](const CancelToken&) -> QByteArray { throw error; });
     }
     int calls() const { return m_calls; }
+    // Waits until a worker has taken the next step (true), at most ten seconds.
+    bool waitForTakenStep() { return m_taken.tryAcquire(1, 10000); }
     QByteArray operator()(const CancelToken& cancel)
     {
         Step step;
@@ -63,6 +65,7 @@ public:
             step = m_steps.takeFirst();
         }
         ++m_calls;
+        m_taken.release();
         if (step.gate)
             step.gate->acquire();
         return step.action(cancel);
@@ -76,6 +79,7 @@ private:
     QMutex m_mutex;
     QList<Step> m_steps;
     std::atomic<int> m_calls {0};
+    QSemaphore m_taken;
 };
 
 } // namespace
@@ -433,6 +437,7 @@ private slots:
         auto gate = std::make_shared<QSemaphore>();
         m_reader->add([](const CancelToken&) -> QByteArray { throw ProviderClientError::timedOut("Claude Code не ответил вовремя."); }, gate);
         auto first = start(*c, true);          // acct-1, waits at the gate
+        QVERIFY(m_reader->waitForTakenStep());
         signIn("acct-2");
         m_reader->returns(livePayload("acct-2 plan"));
         QCOMPARE(fetch(*c, true).value().planName, std::optional<QString>("acct-2 plan"));

@@ -1,0 +1,70 @@
+#include "platform/Defaults.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+class DefaultsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void typedValues_data();
+    void typedValues();
+    void memoryRestartKeepsOnlyFlushed();
+};
+
+void DefaultsTest::typedValues_data()
+{
+    QTest::addColumn<bool>("onDisk");
+    QTest::newRow("memory") << false;
+    QTest::newRow("settings file") << true;
+}
+
+void DefaultsTest::typedValues()
+{
+    QFETCH(bool, onDisk);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("vantorel.ini");
+    auto make = [&]() -> std::unique_ptr<Defaults> {
+        if (onDisk)
+            return std::make_unique<SettingsDefaults>(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        return std::make_unique<MemoryDefaults>();
+    };
+    auto d = make();
+    d->registerDefaults({ { "refreshInterval", 300.0 }, { "soundsEnabled", true } });
+    QCOMPARE(d->doubleValue("refreshInterval"), 300.0);
+    QVERIFY(d->boolValue("soundsEnabled"));
+    QVERIFY(!d->contains("missing"));
+    QCOMPARE(d->doubleValue("missing"), 0.0);
+    QVERIFY(!d->string("missing"));
+
+    const QByteArray bytes("{\"a\":1}\0tail", 12);
+    d->setDouble("refreshInterval", 120.5);
+    d->setBool("soundsEnabled", false);
+    d->setString("panelTheme.v1", QString::fromUtf8("тёмная"));
+    d->setData("providerProfiles.v1", bytes);
+    QVERIFY(d->flush());
+    if (onDisk) {
+        d = make();
+        d->registerDefaults({ { "soundsEnabled", true } });
+    }
+    QCOMPARE(d->doubleValue("refreshInterval"), 120.5);
+    QVERIFY(!d->boolValue("soundsEnabled")); // a stored value wins over the registered one
+    QCOMPARE(*d->string("panelTheme.v1"), QString::fromUtf8("тёмная"));
+    QCOMPARE(*d->data("providerProfiles.v1"), bytes);
+    d->remove("soundsEnabled");
+    QVERIFY(d->boolValue("soundsEnabled")); // back to the registered default
+}
+
+void DefaultsTest::memoryRestartKeepsOnlyFlushed()
+{
+    MemoryDefaults d;
+    d.setString("codexReset.pending.v1", "key-1");
+    QVERIFY(d.flush());
+    d.setString("codexReset.pending.v1", "key-2"); // lost in a crash: never flushed
+    auto after = d.restarted();
+    QCOMPARE(*after->string("codexReset.pending.v1"), QString("key-1"));
+    QCOMPARE(d.flushCount(), 1);
+}
+
+QTEST_GUILESS_MAIN(DefaultsTest)
+#include "test_defaults.moc"

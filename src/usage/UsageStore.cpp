@@ -6,8 +6,13 @@
 #include "usage/ProviderClientError.h"
 
 #include <QPointer>
+#include <algorithm>
 #include <climits>
 #include <cmath>
+
+static_assert(std::size_t(UsageProvider::codex) == 0 && std::size_t(UsageProvider::claude) == 1
+                  && std::size_t(UsageProvider::copilot) == 2 && std::size_t(UsageProvider::antigravity) == 3,
+              "usages are indexed by provider");
 
 namespace {
 
@@ -59,10 +64,6 @@ const FetchOperation& UsageFetchers::operator[](UsageProvider provider) const
 UsageStore::UsageStore(std::optional<ProviderProfile> profile, AccountScope accountScope, UsageFetchers fetchers,
                        Defaults& defaults, Scheduler& scheduler, ConnectivityMonitorFactory makeMonitor, QObject* parent)
     : QObject(parent)
-    , m_codex(ProviderUsage::placeholder(UsageProvider::codex))
-    , m_claude(ProviderUsage::placeholder(UsageProvider::claude))
-    , m_copilot(ProviderUsage::placeholder(UsageProvider::copilot))
-    , m_antigravity(ProviderUsage::placeholder(UsageProvider::antigravity))
     , m_fetchers(std::move(fetchers))
     , m_defaults(defaults)
     , m_scheduler(scheduler)
@@ -72,8 +73,10 @@ UsageStore::UsageStore(std::optional<ProviderProfile> profile, AccountScope acco
     , m_makeMonitor(std::move(makeMonitor))
 {
     ASSERT_MAIN_THREAD();
+    for (UsageProvider provider : kAllUsageProviders)
+        m_usage[std::size_t(provider)] = ProviderUsage::placeholder(provider);
     if (auto restored = restoreSnapshots(UsageProvider::codex))
-        m_codex = *restored;
+        m_usage[std::size_t(UsageProvider::codex)] = *restored;
 }
 
 UsageStore::~UsageStore()
@@ -82,21 +85,6 @@ UsageStore::~UsageStore()
         m_monitor->cancel();
     cancelAllScheduled();
     cancelAllInFlight();
-}
-
-const ProviderUsage& UsageStore::usage(UsageProvider provider) const
-{
-    switch (provider) {
-    case UsageProvider::codex:
-        return m_codex;
-    case UsageProvider::claude:
-        return m_claude;
-    case UsageProvider::copilot:
-        return m_copilot;
-    case UsageProvider::antigravity:
-        break;
-    }
-    return m_antigravity;
 }
 
 bool UsageStore::serves(UsageProvider provider) const
@@ -435,7 +423,7 @@ void UsageStore::applyCodexResetResult(const std::optional<CodexResetResult>& re
     setResetInProgress(false);
     setPostResetRefreshes(result && didReset(result->outcome) ? kPostResetRefreshes : 0);
     if (!result || !result->usage || result->usage->provider != UsageProvider::codex) {
-        ProviderUsage u = m_codex;
+        ProviderUsage u = codex();
         u.isLoading = false;
         u.isStale = true;
         u.sourceNote = kAwaitingResetNote;
@@ -461,8 +449,8 @@ void UsageStore::endCodexReset()
 {
     ASSERT_MAIN_THREAD();
     setResetInProgress(false);
-    if (m_codex.isLoading) {
-        ProviderUsage u = m_codex;
+    if (codex().isLoading) {
+        ProviderUsage u = codex();
         u.isLoading = false;
         assignUsage(u);
     }
@@ -547,32 +535,14 @@ void UsageStore::setUsage(const ProviderUsage& usage)
 
 void UsageStore::assignUsage(const ProviderUsage& usage)
 {
-    switch (usage.provider) {
-    case UsageProvider::codex:
-        if (m_codex != usage) {
-            m_codex = usage;
-            emit codexChanged();
-        }
+    using Notify = void (UsageStore::*)();
+    static constexpr Notify kChanged[] = {&UsageStore::codexChanged, &UsageStore::claudeChanged,
+                                          &UsageStore::copilotChanged, &UsageStore::antigravityChanged};
+    ProviderUsage& slot = m_usage[std::size_t(usage.provider)];
+    if (slot == usage)
         return;
-    case UsageProvider::claude:
-        if (m_claude != usage) {
-            m_claude = usage;
-            emit claudeChanged();
-        }
-        return;
-    case UsageProvider::copilot:
-        if (m_copilot != usage) {
-            m_copilot = usage;
-            emit copilotChanged();
-        }
-        return;
-    case UsageProvider::antigravity:
-        if (m_antigravity != usage) {
-            m_antigravity = usage;
-            emit antigravityChanged();
-        }
-        return;
-    }
+    slot = usage;
+    emit (this->*kChanged[std::size_t(usage.provider)])();
 }
 
 void UsageStore::setIsRefreshing(bool value)

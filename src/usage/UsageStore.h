@@ -11,6 +11,7 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -65,11 +66,11 @@ public:
                QObject* parent = nullptr);
     ~UsageStore() override;
 
-    const ProviderUsage& codex() const { return m_codex; }
-    const ProviderUsage& claude() const { return m_claude; }
-    const ProviderUsage& copilot() const { return m_copilot; }
-    const ProviderUsage& antigravity() const { return m_antigravity; }
-    const ProviderUsage& usage(UsageProvider provider) const;
+    const ProviderUsage& codex() const { return usage(UsageProvider::codex); }
+    const ProviderUsage& claude() const { return usage(UsageProvider::claude); }
+    const ProviderUsage& copilot() const { return usage(UsageProvider::copilot); }
+    const ProviderUsage& antigravity() const { return usage(UsageProvider::antigravity); }
+    const ProviderUsage& usage(UsageProvider provider) const { return m_usage[std::size_t(provider)]; }
 
     bool isRefreshing() const { return m_isRefreshing; }
     bool hasNetwork() const { return m_hasNetwork; }
@@ -162,10 +163,8 @@ private:
     void setResetInProgress(bool value);
     void setPostResetRefreshes(int value);
 
-    ProviderUsage m_codex;
-    ProviderUsage m_claude;
-    ProviderUsage m_copilot;
-    ProviderUsage m_antigravity;
+    // Indexed by provider, in case order.
+    std::array<ProviderUsage, kAllUsageProviders.size()> m_usage;
     bool m_isRefreshing = false;
     bool m_hasNetwork = true;
     CodexUpdateHandler m_onCodexUpdate;

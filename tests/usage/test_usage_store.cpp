@@ -120,17 +120,8 @@ struct Harness {
 
     FakeFetch& fetch(UsageProvider p)
     {
-        switch (p) {
-        case UsageProvider::codex:
-            return codex;
-        case UsageProvider::claude:
-            return claude;
-        case UsageProvider::copilot:
-            return copilot;
-        case UsageProvider::antigravity:
-            break;
-        }
-        return antigravity;
+        FakeFetch* const byProvider[] = {&codex, &claude, &copilot, &antigravity};
+        return *byProvider[int(p)];
     }
 
     UsageStore& make(std::optional<ProviderProfile> profile, AccountScope scope = AccountScope::personal)

@@ -99,7 +99,7 @@ public:
     // Reads the provider unless a fetch is in flight, which it joins instead
     // (a forced call then leaves one forced follow-up). `done` gets true for a
     // clean read; it is always called later on the main thread, never inside
-    // this call (false at once during a reset or for a provider not served).
+    // this call (false, without a fetch, during a reset or for a provider not served).
     void refresh(UsageProvider provider, bool force, RefreshCompletion done = {});
     // A forced refresh of every served provider in 1 s (wake, network back).
     void refreshAllSoon();

@@ -1,0 +1,92 @@
+#include "Paths.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace paths {
+
+namespace {
+
+QString join(const QString& folder, const QString& tail)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + tail : folder + QLatin1Char('/') + tail;
+}
+
+// Linux has no Homebrew: the distribution's and the user's own program folders come after.
+QStringList withLinuxFolders(QStringList candidates, const QString& home, const QString& name, Flavor flavor)
+{
+    if (flavor == Flavor::Linux) {
+        for (const QString& extra : {QStringLiteral("/usr/bin/") + name, join(home, QStringLiteral(".local/bin/") + name)})
+            if (!candidates.contains(extra))
+                candidates.append(extra);
+    }
+    return candidates;
+}
+
+} // namespace
+
+QStringList claudeProgramCandidates(const QString& home, Flavor flavor)
+{
+    return withLinuxFolders({join(home, QStringLiteral(".local/bin/claude")), QStringLiteral("/opt/homebrew/bin/claude"),
+                             QStringLiteral("/usr/local/bin/claude")},
+                            home, QStringLiteral("claude"), flavor);
+}
+
+QStringList codexProgramCandidates(const QString& home, Flavor flavor)
+{
+    return withLinuxFolders({QStringLiteral("/opt/homebrew/bin/codex"), QStringLiteral("/usr/local/bin/codex"),
+                             join(home, QStringLiteral(".local/bin/codex"))},
+                            home, QStringLiteral("codex"), flavor);
+}
+
+QStringList copilotProgramCandidates(const QString& home, Flavor flavor)
+{
+    return withLinuxFolders({QStringLiteral("/opt/homebrew/bin/copilot"), QStringLiteral("/usr/local/bin/copilot"),
+                             join(home, QStringLiteral(".local/bin/copilot"))},
+                            home, QStringLiteral("copilot"), flavor);
+}
+
+QStringList nodeProgramCandidates(const QString& home, Flavor flavor)
+{
+    return withLinuxFolders({QStringLiteral("/opt/homebrew/bin/node"), QStringLiteral("/usr/local/bin/node")},
+                            home, QStringLiteral("node"), flavor);
+}
+
+QString statusLineFolder(const QString& home, const ProcessEnvironment& environment, Flavor flavor)
+{
+    if (flavor == Flavor::macOS)
+        return join(home, QStringLiteral("Library/Application Support/Vantorel/statusline"));
+    // The XDG base-directory rules ignore a relative or empty value.
+    const QString dataHome = environment.value(QStringLiteral("XDG_DATA_HOME"));
+    const QString base = dataHome.startsWith(QLatin1Char('/')) ? dataHome : join(home, QStringLiteral(".local/share"));
+    return join(base, QStringLiteral("Vantorel/statusline"));
+}
+
+QString standardizedResolvedPath(const QString& path)
+{
+    const QString absolute = QDir::cleanPath(path.startsWith(QLatin1Char('/')) ? path : QDir::currentPath() + QLatin1Char('/') + path);
+    const QStringList components = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    // The longest leading part that exists carries the links; the rest is kept as written.
+    QString resolved = absolute;
+    for (qsizetype existing = components.size(); existing >= 0; --existing) {
+        const QString prefix = QLatin1Char('/') + components.mid(0, existing).join(QLatin1Char('/'));
+        const QString canonical = QFileInfo(prefix).canonicalFilePath();
+        if (canonical.isEmpty())
+            continue;
+        const QStringList rest = components.mid(existing);
+        resolved = rest.isEmpty() ? canonical : join(canonical, rest.join(QLatin1Char('/')));
+        break;
+    }
+#if defined(Q_OS_MACOS)
+    // As the platform does: "/private/var/..." is reported as "/var/...".
+    static const QString kPrivate = QStringLiteral("/private/");
+    if (resolved.startsWith(kPrivate) && !absolute.startsWith(kPrivate)) {
+        const QString stripped = resolved.mid(kPrivate.size() - 1);
+        if (QFileInfo(stripped).canonicalFilePath() == QFileInfo(resolved).canonicalFilePath())
+            resolved = stripped;
+    }
+#endif
+    return resolved;
+}
+
+} // namespace paths

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "usage/ProviderUsage.h"
+#include "usage/UsageWindow.h"
+
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <array>
+#include <optional>
+
+// The two Antigravity model groups a profile can hide.
+enum class AntigravityQuotaGroup { gemini, claudeAndGPT };
+
+inline constexpr std::array<AntigravityQuotaGroup, 2> kAllAntigravityQuotaGroups {
+    AntigravityQuotaGroup::gemini, AntigravityQuotaGroup::claudeAndGPT};
+
+QString rawValue(AntigravityQuotaGroup group); // "gemini", "claudeAndGPT"
+std::optional<AntigravityQuotaGroup> antigravityQuotaGroupFromRawValue(const QString& raw);
+// Throws json::DecodeError for any other value.
+AntigravityQuotaGroup antigravityQuotaGroupFromJson(const QJsonValue& value, const QString& path = {});
+
+// Window id prefix of a group: "gemini-", "3p-".
+QString windowIdPrefix(AntigravityQuotaGroup group);
+// The group a window id belongs to ("gemini-" first, then "3p-"; exact, case-sensitive).
+std::optional<AntigravityQuotaGroup> antigravityQuotaGroup(const QString& windowId);
+
+// One display section of an Antigravity usage.
+struct AntigravityQuotaSection {
+    QString id;                       // "gemini", "claudeAndGPT" or "other"
+    QString title;
+    std::optional<QString> subtitle;
+    QList<UsageWindow> windows;
+
+    bool operator==(const AntigravityQuotaSection&) const = default;
+
+    // At most three sections, never an empty one; none for other providers.
+    static QList<AntigravityQuotaSection> sections(const ProviderUsage& usage);
+};

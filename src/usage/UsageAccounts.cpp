@@ -596,8 +596,9 @@ void UsageAccounts::syncStores()
         }
         if (m_started && visible.contains(id))
             store->start(profile.provider != UsageProvider::antigravity);
-        else
-            store->stop();
+        else if (store->isStarted() || store->isRefreshing())
+            store->stop(); // an idle store that never ran keeps its loading state
+
     }
     scheduleSetup();
 }

@@ -81,13 +81,19 @@ public:
         return env;
     }
 
+    // A path with the home folder and the root written "{home}" and "{root}".
+    QString shorten(QString path) const
+    {
+        path.replace(m_home, QStringLiteral("{home}"));
+        path.replace(m_rootPath, QStringLiteral("{root}"));
+        return path;
+    }
+
     // "codex|{home}/.codex|По умолчанию" (with "|visible" when shown).
     QString describe(const ProviderProfile& profile) const
     {
-        QString folder = profile.configDirectory;
-        folder.replace(m_home, QStringLiteral("{home}"));
-        folder.replace(m_rootPath, QStringLiteral("{root}"));
-        QString line = rawValue(profile.provider) + QLatin1Char('|') + folder + QLatin1Char('|') + profile.name;
+        QString line = rawValue(profile.provider) + QLatin1Char('|') + shorten(profile.configDirectory)
+            + QLatin1Char('|') + profile.name;
         if (profile.isVisible)
             line += QStringLiteral("|visible");
         return line;

@@ -67,9 +67,9 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
     if (!m_operations.makeStore) {
         Defaults* storeDefaults = &m_defaults;
         Scheduler* storeScheduler = &m_scheduler;
-        const QString storeHome = m_home;
-        m_operations.makeStore = [storeDefaults, storeHome, storeScheduler](const ProviderProfile& profile) {
-            return makeDefaultStore(profile, *storeDefaults, storeHome, *storeScheduler);
+        m_operations.makeStore = [storeDefaults, storeScheduler, home = m_home,
+                                  environment = m_environment](const ProviderProfile& profile) {
+            return makeDefaultStore(profile, *storeDefaults, home, environment, *storeScheduler);
         };
     }
     if (!m_operations.connectProfile) {
@@ -80,9 +80,11 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
     }
     if (!m_operations.copilotAccounts) {
         Scheduler* target = &m_scheduler;
-        m_operations.copilotAccounts = [target](const QString& folder,
-                                                Completion<QList<CopilotUsageClient::Account>> done) {
-            CopilotUsageClient::discoverAccounts(*target, folder, std::move(done));
+        CopilotLaunch launch = CopilotLaunch::standard();
+        launch.environment = m_environment;
+        m_operations.copilotAccounts = [target, launch](const QString& folder,
+                                                        Completion<QList<CopilotUsageClient::Account>> done) {
+            CopilotUsageClient::discoverAccounts(*target, folder, std::move(done), {}, launch);
         };
     }
     loadProfiles();

@@ -59,6 +59,7 @@ public:
         StoreFactory makeStore;                     // default: makeDefaultStore
         ConnectOperation connectProfile;            // default: succeeds at once
         CopilotAccountsOperation copilotAccounts;   // default: CopilotUsageClient::discoverAccounts
+                                                    // from the registry's environment
         CodexUsageHandler codexUsageChanged;        // default: none
         WatcherFactory makeWatcher;                 // default: no watcher
     };
@@ -166,9 +167,11 @@ public:
     static bool folderPathOrder(const QString& a, const QString& b);
 
     // Store wiring.
-    // A store for `profile` reading through the provider's client.
+    // A store for `profile` reading through its provider's client; every
+    // client starts from `environment` (Codex with CODEX_HOME set to the folder).
     static std::unique_ptr<UsageStore> makeDefaultStore(const ProviderProfile& profile, Defaults& defaults,
-                                                        const QString& home, Scheduler& scheduler);
+                                                        const QString& home, const ProcessEnvironment& environment,
+                                                        Scheduler& scheduler);
     // Builds the stores of profiles met for the first time, runs the visible
     // ones when started and stops the others.
     void syncStores();

@@ -401,6 +401,22 @@ private slots:
         QCOMPARE(storesChanged.count(), 1);
     }
 
+    void hidingEndsAFetchStartedBeforeStart()
+    {
+        Harness h;
+        h.saveList({h.profile(UsageProvider::codex, ".codex", "codex", true)});
+        UsageAccounts& accounts = h.make();
+        QList<bool> results;
+        accounts.refresh(h.named("codex"), false, [&](bool ok) { results << ok; });
+        QVERIFY(h.storeOf("codex")->isRefreshing());
+        accounts.setVisible(false, h.named("codex").id());
+        QVERIFY(!h.storeOf("codex")->isRefreshing());
+        h.scheduler.drainPosted();
+        QCOMPARE(results, QList<bool> {false});
+        QVERIFY(!accounts.usage(h.named("codex")).isLoading);
+        QVERIFY(accounts.usage(h.named("codex")).windows.isEmpty()); // the late answer was dropped
+    }
+
     void newCodexStoreShowsItsSnapshotWhileLoading()
     {
         Harness h;
@@ -614,7 +630,8 @@ private slots:
     void answersAfterTheRegistryIsGoneAreDropped()
     {
         Harness h;
-        h.saveList({h.profile(UsageProvider::codex, ".codex", "a", true)});
+        h.saveList({h.profile(UsageProvider::codex, ".codex", "a", true),
+                    h.profile(UsageProvider::copilot, ".copilot", "c", false)});
         UsageAccounts& accounts = h.make();
         int calls = 0;
         accounts.refreshAll(true, [&](bool) { ++calls; });
@@ -622,6 +639,7 @@ private slots:
         h.copilotManual = true;
         accounts.refreshCopilotAccounts([&] { ++calls; });
         h.accounts.reset();
+        h.answerCopilot(Result<AccountList>::success({account("github.com", "late")}));
         h.scheduler.advance(10);
         QCOMPARE(calls, 0);
     }

@@ -14,12 +14,7 @@ const QList<UsageProvider> kAllOffered {UsageProvider::claude, UsageProvider::co
 
 ProviderProfile profile(UsageProvider provider, const QString& folder, const QString& name, bool visible = false)
 {
-    ProviderProfile p;
-    p.provider = provider;
-    p.configDirectory = folder;
-    p.name = name;
-    p.isVisible = visible;
-    return p;
+    return ProviderProfile {provider, folder, name, visible, std::nullopt, std::nullopt};
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
+#include "usage/CollectorInstaller.h"
 #include "usage/ProfileDiscovery.h"
 #include "usage/ProviderClientError.h"
 
@@ -74,10 +75,13 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
     }
     if (!m_operations.connectProfile) {
         Scheduler* target = &m_scheduler;
-        m_operations.connectProfile = [target](const ProviderProfile&, CancelToken, Completion<Unit> done) {
-            target->post([done = std::move(done)] { done(Result<Unit>::success({})); });
+        m_operations.connectProfile = [target, installer = CollectorInstaller::standard(m_home)](
+                                          const ProviderProfile& profile, CancelToken cancel, Completion<Unit> done) {
+            installer.installAsync(*target, profile, systemEnvironment(), cancel, std::move(done));
         };
     }
+    if (!m_operations.makeWatcher)
+        m_operations.makeWatcher = &StatusLineWatcher::create;
     if (!m_operations.copilotAccounts) {
         Scheduler* target = &m_scheduler;
         CopilotLaunch launch = CopilotLaunch::standard();
@@ -223,7 +227,7 @@ void UsageAccounts::start()
     syncStores();
     const bool bridgeFed = m_availableProviders.contains(UsageProvider::claude)
         || m_availableProviders.contains(UsageProvider::antigravity);
-    if (bridgeFed && m_operations.makeWatcher) {
+    if (bridgeFed) {
         QPointer<UsageAccounts> self(this);
         m_watcher.reset();
         m_watcher = m_operations.makeWatcher(paths::statusLineFolder(m_home, m_environment), [self] {

@@ -11,6 +11,7 @@
 #include "usage/ProviderCapabilities.h"
 #include "usage/ProviderProfile.h"
 #include "usage/ProviderUsage.h"
+#include "usage/StatusLineWatcher.h"
 #include "usage/UsageProvider.h"
 #include "usage/UsageStore.h"
 
@@ -51,17 +52,18 @@ public:
     // Receives every Codex usage a store sets (the reset controller's reconcile).
     using CodexUsageHandler = std::function<void(const ProviderUsage&)>;
     // Watches the statusLine bridge folder, calling `changed` on the main thread;
-    // none when the folder cannot be watched. Dropping the object stops it.
-    using WatcherFactory = std::function<std::unique_ptr<QObject>(const QString& folder, std::function<void()> changed)>;
+    // none when the folder cannot be watched.
+    using WatcherFactory =
+        std::function<std::unique_ptr<StatusLineWatcher>(const QString& folder, StatusLineWatcher::Handler changed)>;
 
     // What the registry runs; an empty member takes the application's default.
     struct Operations {
         StoreFactory makeStore;                     // default: makeDefaultStore
-        ConnectOperation connectProfile;            // default: succeeds at once
+        ConnectOperation connectProfile;            // default: CollectorInstaller with the process environment
         CopilotAccountsOperation copilotAccounts;   // default: CopilotUsageClient::discoverAccounts
                                                     // from the registry's environment
         CodexUsageHandler codexUsageChanged;        // default: none
-        WatcherFactory makeWatcher;                 // default: no watcher
+        WatcherFactory makeWatcher;                 // default: StatusLineWatcher::create
     };
 
     // A provider this build does not offer.
@@ -117,6 +119,8 @@ public:
     // Saved profiles of providers this build does not offer, written back on every save.
     const QList<ProviderProfile>& retainedProfiles() const { return m_retainedProfiles; }
     bool isStarted() const { return m_started; }
+    // The bridge-folder watcher, between start and stop; none when it could not be built.
+    const StatusLineWatcher* watcher() const { return m_watcher.get(); }
 
     // Lifecycle. `start` runs once until `stop`: starts the visible stores and the watcher.
     void start();
@@ -228,7 +232,7 @@ private:
     ConnectionErrors m_connectionErrors;
     StoreMap m_stores;
     bool m_started = false;
-    std::unique_ptr<QObject> m_watcher;
+    std::unique_ptr<StatusLineWatcher> m_watcher;
     QSet<QString> m_setupAttempts;
     std::optional<CancelToken> m_connectionTask;
 

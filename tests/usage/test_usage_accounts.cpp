@@ -75,7 +75,6 @@ struct Harness {
     int copilotMostOpen = 0;
 
     QStringList watcherFolders;
-    int watchersAlive = 0;
 
     std::unique_ptr<UsageAccounts> accounts;
 
@@ -119,12 +118,9 @@ struct Harness {
                 done(r);
             });
         };
-        ops.makeWatcher = [this](const QString& folder, std::function<void()>) -> std::unique_ptr<QObject> {
+        ops.makeWatcher = [this](const QString& folder, StatusLineWatcher::Handler changed) {
             watcherFolders << folder;
-            auto watcher = std::make_unique<QObject>();
-            ++watchersAlive;
-            QObject::connect(watcher.get(), &QObject::destroyed, [this] { --watchersAlive; });
-            return watcher;
+            return StatusLineWatcher::create(home.path("bridge"), std::move(changed));
         };
         return ops;
     }
@@ -349,11 +345,11 @@ private slots:
         QCOMPARE(h.fetchLog, (QStringList {"codex", "agy"}));
         QCOMPARE(h.monitorsStarted, QStringList {"codex"}); // Antigravity runs without the monitor
         QCOMPARE(h.watcherFolders, QStringList {paths::statusLineFolder(h.home.home(), h.environment)});
-        QCOMPARE(h.watchersAlive, 1);
+        QVERIFY(accounts.watcher());
         QVERIFY(!h.storeOf("claude")->isStarted());
 
         accounts.stop();
-        QCOMPARE(h.watchersAlive, 0);
+        QVERIFY(!accounts.watcher());
         QCOMPARE(accounts.stores().size(), 3);
         for (UsageStore* store : accounts.stores())
             QVERIFY(!store->isStarted());
@@ -363,7 +359,7 @@ private slots:
         accounts.start();
         h.settle();
         QCOMPARE(h.fetchLog, (QStringList {"codex", "agy", "codex", "agy"}));
-        QCOMPARE(h.watchersAlive, 1);
+        QVERIFY(accounts.watcher());
     }
 
     void visibilityStartsAndStopsStores()

@@ -126,6 +126,8 @@ private slots:
         accounts.setVisible(true, antigravity.id());
 
         accounts.start();
+        QVERIFY(accounts.watcher());
+        QCOMPARE(accounts.watcher()->folder(), m_home.path("xdg/Vantorel/statusline"));
         scheduler.advance(0);
         const auto settled = [&] {
             for (const ProviderProfile& p : accounts.visibleProfiles()) {

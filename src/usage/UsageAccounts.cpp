@@ -97,7 +97,7 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
 
 UsageAccounts::~UsageAccounts()
 {
-    // Stores go first: they hold callbacks into this registry's operations.
+    // The stores go first, while the operations they were built with still exist.
     const StoreMap stores = std::exchange(m_stores, {});
     qDeleteAll(stores);
 }

@@ -1,3 +1,4 @@
+#include "support/TestSupport.h"
 #include "platform/StrictJson.h"
 #include "providers/codex/CodexResetModels.h"
 
@@ -11,15 +12,7 @@ namespace {
 
 const Timestamp kNow = Timestamp::fromSinceReference(800000000);
 
-UsageWindow window(const QString& id, double used, std::optional<Timestamp> resetsAt = std::nullopt)
-{
-    UsageWindow w;
-    w.id = id;
-    w.title = id;
-    w.usedPercent = used;
-    w.resetsAt = resetsAt;
-    return w;
-}
+using testsupport::limitWindow;
 
 // A Codex usage that may be offered a reset at kNow.
 ProviderUsage eligible()
@@ -30,7 +23,7 @@ ProviderUsage eligible()
     u.codexAccountID = QStringLiteral("acct");
     u.codexResetCredits = CodexResetCredits {1, std::nullopt};
     u.codexOrdinaryUsageAllowed = false;
-    u.windows = {window("codex-primary", 40), window("codex-secondary", 100.0, kNow.adding(3600))};
+    u.windows = {limitWindow("codex-primary", 40), limitWindow("codex-secondary", 100.0, kNow.adding(3600))};
     return u;
 }
 
@@ -67,11 +60,11 @@ private slots:
         add("spend control not reached", [](ProviderUsage& u) { u.codexSpendControlReached = false; }, true);
         add("rate limit reached", [](ProviderUsage& u) { u.codexReachedType = QStringLiteral("rate_limit_reached"); }, true);
         add("other reached type", [](ProviderUsage& u) { u.codexReachedType = QStringLiteral("usage_limit_reached"); }, false);
-        add("secondary without reset time", [](ProviderUsage& u) { u.windows = {window("codex-secondary", 100.0)}; }, true);
-        add("window reset in the past", [](ProviderUsage& u) { u.windows = {window("codex-secondary", 100.0, kNow.adding(-1))}; }, false);
-        add("window resets now", [](ProviderUsage& u) { u.windows = {window("codex-primary", 100.0, kNow)}; }, false);
-        add("window below 100", [](ProviderUsage& u) { u.windows = {window("codex-primary", 99.99)}; }, false);
-        add("other limit at 120", [](ProviderUsage& u) { u.windows = {window("gpt5-primary", 120.0)}; }, false);
+        add("secondary without reset time", [](ProviderUsage& u) { u.windows = {limitWindow("codex-secondary", 100.0)}; }, true);
+        add("window reset in the past", [](ProviderUsage& u) { u.windows = {limitWindow("codex-secondary", 100.0, kNow.adding(-1))}; }, false);
+        add("window resets now", [](ProviderUsage& u) { u.windows = {limitWindow("codex-primary", 100.0, kNow)}; }, false);
+        add("window below 100", [](ProviderUsage& u) { u.windows = {limitWindow("codex-primary", 99.99)}; }, false);
+        add("other limit at 120", [](ProviderUsage& u) { u.windows = {limitWindow("gpt5-primary", 120.0)}; }, false);
         add("no windows", [](ProviderUsage& u) { u.windows.clear(); }, false);
     }
     void eligibility()
@@ -88,10 +81,10 @@ private slots:
         QTest::addColumn<QList<UsageWindow>>("windows");
         QTest::addColumn<bool>("exhausted");
         QTest::newRow("none") << QList<UsageWindow>() << false;
-        QTest::newRow("primary at 100") << QList<UsageWindow> {window("codex-primary", 100.0)} << true;
-        QTest::newRow("secondary past reset") << QList<UsageWindow> {window("codex-secondary", 130, kNow.adding(-100))} << true;
-        QTest::newRow("below") << QList<UsageWindow> {window("codex-primary", 99.9), window("codex-secondary", 0)} << false;
-        QTest::newRow("other limit") << QList<UsageWindow> {window("gpt5-primary", 120)} << false;
+        QTest::newRow("primary at 100") << QList<UsageWindow> {limitWindow("codex-primary", 100.0)} << true;
+        QTest::newRow("secondary past reset") << QList<UsageWindow> {limitWindow("codex-secondary", 130, kNow.adding(-100))} << true;
+        QTest::newRow("below") << QList<UsageWindow> {limitWindow("codex-primary", 99.9), limitWindow("codex-secondary", 0)} << false;
+        QTest::newRow("other limit") << QList<UsageWindow> {limitWindow("gpt5-primary", 120)} << false;
     }
     void exhaustedWindow()
     {

@@ -47,4 +47,14 @@ int childProcessCount()
     return count;
 }
 
+UsageWindow limitWindow(const QString& id, double usedPercent, std::optional<Timestamp> resetsAt)
+{
+    UsageWindow w;
+    w.id = id;
+    w.title = id;
+    w.usedPercent = usedPercent;
+    w.resetsAt = resetsAt;
+    return w;
+}
+
 } // namespace testsupport

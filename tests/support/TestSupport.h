@@ -1,5 +1,7 @@
 #pragma once
 
+#include "usage/UsageWindow.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -13,5 +15,8 @@ bool writeFile(const QString& path, const QByteArray& contents);
 
 // Child processes of this process that have not been reaped (zombies included).
 int childProcessCount();
+
+// A limit window titled by its id, with `usedPercent` and an optional reset time.
+UsageWindow limitWindow(const QString& id, double usedPercent, std::optional<Timestamp> resetsAt = std::nullopt);
 
 } // namespace testsupport

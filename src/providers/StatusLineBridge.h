@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/StrictJson.h"
+
+#include <QString>
+#include <cmath>
+
+// The members every statusLine bridge file starts with: its format version, whom
+// it was written for and when (seconds since 1970).
+struct StatusLineBridgeHeader {
+    qint64 version = 0;
+    QString profileId;
+    QString accountKey;
+    double capturedAt = 0;
+
+    // Finite, after 1970 and at most a minute ahead of `nowSince1970`.
+    bool capturedAtIsSane(double nowSince1970) const
+    {
+        return std::isfinite(capturedAt) && capturedAt > 0 && capturedAt <= nowSince1970 + kFutureToleranceSeconds;
+    }
+    static constexpr double kFutureToleranceSeconds = 60;
+
+    // Throws json::DecodeError.
+    static StatusLineBridgeHeader decode(const json::Reader& file)
+    {
+        return {file.integer(QStringLiteral("version")), file.string(QStringLiteral("profileId")),
+                file.string(QStringLiteral("accountKey")), file.number(QStringLiteral("capturedAt"))};
+    }
+};
+
+// Calls `decode(name, member)` for every member of the object `key` of `file`, each
+// member an object; throws json::DecodeError when one is not.
+template <class Decode>
+void decodeObjectMembers(const json::Reader& file, const QString& key, Decode decode)
+{
+    const json::Reader map = file.object(key);
+    for (auto it = map.object().constBegin(); it != map.object().constEnd(); ++it)
+        decode(it.key(), json::Reader::fromValue(it.value(), map.child(it.key())));
+}

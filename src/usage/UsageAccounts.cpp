@@ -91,13 +91,26 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
             CopilotUsageClient::discoverAccounts(*target, folder, std::move(done), {}, launch);
         };
     }
+    if (!m_operations.makeResetConsumer)
+        m_operations.makeResetConsumer = &CodexResetController::defaultConsumer;
+    // Each spend takes the quit token of the moment, so a spend after a restart is not born cancelled.
+    CodexResetController::Consumer consumer = [this](const ProviderProfile& profile, const CodexResetAttempt& attempt,
+                                                     bool isRetry, Completion<CodexResetResult> done) {
+        m_operations.makeResetConsumer(m_scheduler, m_resetQuit)(profile, attempt, isRetry, std::move(done));
+    };
+    m_resets = std::make_unique<CodexResetController>(m_defaults, std::move(consumer), m_scheduler, this);
     loadProfiles();
     syncStores();
 }
 
 UsageAccounts::~UsageAccounts()
 {
-    // The stores go first, while the operations they were built with still exist.
+    // A running spend ends its child; its attempt stays pending for the next run.
+    m_resetQuit.cancel();
+    if (m_connectionTask)
+        m_connectionTask->cancel();
+    m_resets.reset();
+    // The stores go next, while the operations they were built with still exist.
     const StoreMap stores = std::exchange(m_stores, {});
     qDeleteAll(stores);
 }
@@ -246,18 +259,144 @@ void UsageAccounts::stop()
         m_connectionTask.reset();
     }
     m_watcher.reset();
+    m_resetQuit.cancel();
+    m_resetQuit = CancelToken();
     for (UsageStore* store : std::as_const(m_stores))
         store->stop();
 }
 
+// ---------------------------------------------------------------------------
+// Collector set-up
+
+struct UsageAccounts::SetupPass {
+    CancelToken cancel;
+    QList<ProviderProfile> profiles; // the list when the pass started
+    qsizetype next = 0;
+};
+
 void UsageAccounts::scheduleSetup()
 {
-    // The collector set-up pass hooks in here.
+    ASSERT_MAIN_THREAD();
+    if (!m_started || m_connectionTask)
+        return;
+    const bool pending = std::any_of(m_profiles.begin(), m_profiles.end(),
+                                     [&](const ProviderProfile& p) { return !m_setupAttempts.contains(p.id()); });
+    if (!pending)
+        return;
+    auto pass = std::make_shared<SetupPass>();
+    m_connectionTask = pass->cancel;
+    QPointer<UsageAccounts> self(this);
+    m_scheduler.post([self, pass] {
+        if (!self)
+            return;
+        pass->profiles = self->m_profiles;
+        self->connectPendingProfiles(pass);
+    });
 }
+
+void UsageAccounts::connectPendingProfiles(const std::shared_ptr<SetupPass>& pass)
+{
+    ASSERT_MAIN_THREAD();
+    while (pass->next < pass->profiles.size()) {
+        const ProviderProfile profile = pass->profiles.at(pass->next++);
+        const QString id = profile.id();
+        if (m_setupAttempts.contains(id))
+            continue;
+        if (pass->cancel.isCancelled())
+            break;
+        m_setupAttempts.insert(id);
+        QPointer<UsageAccounts> self(this);
+        m_operations.connectProfile(profile, pass->cancel, [self, pass, profile](Result<Unit> outcome) {
+            if (self)
+                self->finishSetupAttempt(pass, profile, outcome);
+        });
+        return;
+    }
+    finishSetupPass(pass);
+}
+
+void UsageAccounts::finishSetupAttempt(const std::shared_ptr<SetupPass>& pass, const ProviderProfile& profile,
+                                       const Result<Unit>& outcome)
+{
+    ASSERT_MAIN_THREAD();
+    const QString id = profile.id();
+    if (outcome.ok() && pass->cancel.isCancelled()) {
+        // Stopped meanwhile: the next run tries it again.
+        m_setupAttempts.remove(id);
+        finishSetupPass(pass);
+        return;
+    }
+    if (!outcome.ok() && outcome.errorAs<CancellationError>()) {
+        // The installer was ended by the cancellation; not a failure of the profile.
+        m_setupAttempts.remove(id);
+        finishSetupPass(pass);
+        return;
+    }
+    ConnectionErrors errors = m_connectionErrors;
+    if (outcome.ok())
+        errors.remove(id);
+    else
+        errors.insert(id, redactedDescription(outcome.error()));
+    setConnectionErrors(std::move(errors));
+
+    const bool bridgeFed = profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity;
+    if (outcome.ok() && m_started && bridgeFed && isProfileVisible(id)) {
+        // A freshly connected collector's data shows at once.
+        QPointer<UsageAccounts> self(this);
+        refresh(profile, false, [self, pass](bool) {
+            if (self)
+                self->connectPendingProfiles(pass);
+        });
+        return;
+    }
+    connectPendingProfiles(pass);
+}
+
+void UsageAccounts::finishSetupPass(const std::shared_ptr<SetupPass>& pass)
+{
+    ASSERT_MAIN_THREAD();
+    // A cancelled pass was already let go by stop, and a later start may run its own.
+    if (pass->cancel.isCancelled())
+        return;
+    m_connectionTask.reset();
+    // Profiles added or retried during the pass.
+    scheduleSetup();
+}
+
+// ---------------------------------------------------------------------------
+// Bridge folder
+
+struct UsageAccounts::BridgeRefresh {
+    QList<ProviderProfile> profiles;
+    qsizetype next = 0;
+};
 
 void UsageAccounts::statusLineFolderChanged()
 {
-    // The bridge-folder refresh hooks in here.
+    ASSERT_MAIN_THREAD();
+    auto refresh = std::make_shared<BridgeRefresh>();
+    for (const ProviderProfile& profile : visibleProfiles()) {
+        if (profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity)
+            refresh->profiles.append(profile);
+    }
+    refreshNextBridgeProfile(refresh);
+}
+
+void UsageAccounts::refreshNextBridgeProfile(const std::shared_ptr<BridgeRefresh>& refresh)
+{
+    ASSERT_MAIN_THREAD();
+    while (refresh->next < refresh->profiles.size()) {
+        const ProviderProfile& profile = refresh->profiles.at(refresh->next++);
+        UsageStore* store = isProfileVisible(profile.id()) ? m_stores.value(profile.id()) : nullptr;
+        if (!store)
+            continue;
+        QPointer<UsageAccounts> self(this);
+        store->refresh(profile.provider, false, [self, refresh](bool) {
+            if (self)
+                self->refreshNextBridgeProfile(refresh);
+        });
+        return;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -592,11 +731,15 @@ void UsageAccounts::syncStores()
         UsageStore* store = m_stores.value(id);
         if (!store) {
             store = m_operations.makeStore(profile).release();
-            const CodexUsageHandler handler = m_operations.codexUsageChanged;
-            store->setOnCodexUpdate([handler](const ProviderUsage& usage) {
-                if (handler)
-                    handler(usage);
-            });
+            if (const CodexUsageHandler& handler = m_operations.codexUsageChanged) {
+                store->setOnCodexUpdate(handler);
+            } else {
+                QPointer<CodexResetController> resets(m_resets.get());
+                store->setOnCodexUpdate([resets](const ProviderUsage& usage) {
+                    if (resets)
+                        resets->reconcile(usage);
+                });
+            }
             m_stores.insert(id, store);
             emit storesChanged();
         }
@@ -657,6 +800,27 @@ void UsageAccounts::finishCodexReset(const std::optional<CodexResetResult>& resu
         else
             store->endCodexReset();
     }
+}
+
+void UsageAccounts::requestCodexReset(const CodexResetController::Confirmation& confirmation,
+                                      const ProviderProfile& profile, Completion<QString> done)
+{
+    ASSERT_MAIN_THREAD();
+    const std::optional<CodexResetPlan> plan = codexResetPlan(profile.id(), confirmation.accountID);
+    if (!plan) {
+        QPointer<UsageAccounts> self(this);
+        m_scheduler.post([self, done = std::move(done)] {
+            if (self && done)
+                done(Result<QString>::success(kResetRefusedMessage));
+        });
+        return;
+    }
+    QPointer<UsageAccounts> self(this);
+    m_resets->performReset(confirmation, plan->profile, plan->usage, plan->codexStores, plan->sameAccountStores,
+                           [self, done = std::move(done)](Result<QString> message) {
+                               if (self && done)
+                                   done(std::move(message));
+                           });
 }
 
 std::optional<UsageAccounts::CodexResetPlan> UsageAccounts::codexResetPlan(const QString& profileID,

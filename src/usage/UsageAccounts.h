@@ -6,6 +6,7 @@
 #include "platform/Scheduler.h"
 #include "platform/Timestamp.h"
 #include "providers/antigravity/AntigravityQuotaGroup.h"
+#include "providers/codex/CodexResetController.h"
 #include "providers/codex/CodexResetModels.h"
 #include "providers/copilot/CopilotUsageClient.h"
 #include "usage/ProviderCapabilities.h"
@@ -29,9 +30,10 @@
 class Defaults;
 
 // The one registry of local accounts: the profile list (discovered, saved and
-// restored), one UsageStore per profile (only the visible ones run) and the
-// operations the panel and the settings window call. Main thread only.
-class UsageAccounts final : public QObject {
+// restored), one UsageStore per profile (only the visible ones run), the Codex
+// reset controller, the collector set-up pass, the bridge-folder watcher and
+// the operations the panel and the settings window call. Main thread only.
+class UsageAccounts final : public QObject, public CodexResetHost {
     Q_OBJECT
     Q_PROPERTY(QList<ProviderProfile> profiles READ profiles NOTIFY profilesChanged)
     Q_PROPERTY(std::optional<QString> discoveryError READ discoveryError NOTIFY discoveryErrorChanged)
@@ -55,6 +57,9 @@ public:
     // none when the folder cannot be watched.
     using WatcherFactory =
         std::function<std::unique_ptr<StatusLineWatcher>(const QString& folder, StatusLineWatcher::Handler changed)>;
+    // Builds the reset controller's consumer for one spend; `quit` is cancelled
+    // when the registry stops or goes, ending a running spend (its attempt stays pending).
+    using ResetConsumerFactory = std::function<CodexResetController::Consumer(Scheduler& scheduler, CancelToken quit)>;
 
     // What the registry runs; an empty member takes the application's default.
     struct Operations {
@@ -62,8 +67,9 @@ public:
         ConnectOperation connectProfile;            // default: CollectorInstaller with the process environment
         CopilotAccountsOperation copilotAccounts;   // default: CopilotUsageClient::discoverAccounts
                                                     // from the registry's environment
-        CodexUsageHandler codexUsageChanged;        // default: none
+        CodexUsageHandler codexUsageChanged;        // default: the reset controller's reconcile
         WatcherFactory makeWatcher;                 // default: StatusLineWatcher::create
+        ResetConsumerFactory makeResetConsumer;     // default: CodexResetController::defaultConsumer
     };
 
     // A provider this build does not offer.
@@ -121,6 +127,8 @@ public:
     bool isStarted() const { return m_started; }
     // The bridge-folder watcher, between start and stop; none when it could not be built.
     const StatusLineWatcher* watcher() const { return m_watcher.get(); }
+    // The one Codex reset controller (the reset control's queries and confirmations).
+    CodexResetController& resets() const { return *m_resets; }
 
     // Lifecycle. `start` runs once until `stop`: starts the visible stores and the watcher.
     void start();
@@ -149,6 +157,12 @@ public:
     // Refreshes a visible profile's store; `done` (later, main thread) gets
     // the store's answer, or false for a hidden or unknown profile.
     void refresh(const ProviderProfile& profile, bool force, std::function<void(bool)> done = {});
+    // Spends a Codex reset credit for a visible profile through the reset
+    // controller; `done` (later, main thread) gets the message for the control,
+    // kResetRefusedMessage without spending when the profile is hidden or gone
+    // or Codex is not offered.
+    void requestCodexReset(const CodexResetController::Confirmation& confirmation, const ProviderProfile& profile,
+                           Completion<QString> done);
 
     // Changes (the settings window).
     void discoverProfiles();
@@ -181,17 +195,19 @@ public:
     void syncStores();
     // Refreshes every visible profile at once; `done` gets true when all were clean.
     void refreshAll(bool force, std::function<void(bool)> done = {});
-    void beginCodexReset(const QList<UsageStore*>& stores);
+    void beginCodexReset(const QList<UsageStore*>& stores) override;
     // Applies `result` to the stores of `stores` that are also in `sameAccount`; ends the reset on the rest.
     void finishCodexReset(const std::optional<CodexResetResult>& result, const QList<UsageStore*>& stores,
-                          const QList<UsageStore*>& sameAccount);
+                          const QList<UsageStore*>& sameAccount) override;
     // Steps of a reset request before the controller: none (refused, spend
     // nothing; show kResetRefusedMessage) when no visible profile has the id
     // or Codex is not offered.
     std::optional<CodexResetPlan> codexResetPlan(const QString& profileID, const QString& accountID) const;
 
-    // Set-up bookkeeping (the set-up pass fills these).
+    // Set-up bookkeeping: the profiles the set-up pass has tried this run.
     const QSet<QString>& setupAttempts() const { return m_setupAttempts; }
+    // Whether a set-up pass is running.
+    bool isSettingUp() const { return m_connectionTask.has_value(); }
 
 signals:
     void profilesChanged();
@@ -201,6 +217,8 @@ signals:
 
 private:
     struct CopilotMerge;
+    struct SetupPass;
+    struct BridgeRefresh;
 
     void loadProfiles();
     void setProfiles(QList<ProviderProfile> profiles);
@@ -214,10 +232,16 @@ private:
     void mergeCopilotFolder(const QString& folder, const Result<QList<CopilotUsageClient::Account>>& accounts);
     void finishCopilotMerge(const std::shared_ptr<CopilotMerge>& merge);
 
-    // Reschedules the collector set-up pass.
+    // Starts a collector set-up pass when started, none runs and some profile was not tried yet.
     void scheduleSetup();
-    // Something in the statusLine bridge folder changed.
+    // The pass: tries each profile of the list as it was at the start once per run.
+    void connectPendingProfiles(const std::shared_ptr<SetupPass>& pass);
+    void finishSetupAttempt(const std::shared_ptr<SetupPass>& pass, const ProviderProfile& profile,
+                            const Result<Unit>& outcome);
+    void finishSetupPass(const std::shared_ptr<SetupPass>& pass);
+    // Something in the statusLine bridge folder changed: refresh the bridge-fed profiles one after another.
     void statusLineFolderChanged();
+    void refreshNextBridgeProfile(const std::shared_ptr<BridgeRefresh>& refresh);
 
     Defaults& m_defaults;
     const QString m_home;
@@ -235,6 +259,9 @@ private:
     std::unique_ptr<StatusLineWatcher> m_watcher;
     QSet<QString> m_setupAttempts;
     std::optional<CancelToken> m_connectionTask;
+    // Cancelled at stop and at destruction; a fresh one after each stop.
+    CancelToken m_resetQuit;
+    std::unique_ptr<CodexResetController> m_resets;
 
     bool m_copilotMergeRunning = false;
     bool m_copilotMergeRequested = false;

@@ -1,6 +1,7 @@
 #include "usage/StatusLineWatcher.h"
 
-#include "platform/ChildProcess.h"
+#include "StatusLineCommand.h"
+
 #include "platform/Paths.h"
 #include "platform/ProcessEnvironment.h"
 #include "usage/CollectorInstaller.h"
@@ -34,25 +35,6 @@ QByteArray readAll(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Runs a statusLine command as the tool does: through the shell, the input on
-// standard input. Returns what it printed, or none when it did not exit 0.
-std::optional<QByteArray> runStatusLine(const QString& command, const QByteArray& input, const ProcessEnvironment& env)
-{
-    SpawnOptions options;
-    options.program = QStringLiteral("/bin/sh");
-    options.arguments = {QStringLiteral("-c"), command};
-    options.environment = env;
-    options.stdinMode = StreamMode::Pipe;
-    options.stdoutMode = StreamMode::Pipe;
-    ChildProcess child = ChildProcess::start(options);
-    child.writeAll(input);
-    child.closeStdin();
-    const WaitOutcome outcome = child.waitUntil(child.deadlineAfter(30), CancelToken(), nullptr);
-    if (outcome.kind != WaitOutcome::Kind::Exited || !outcome.exit.succeeded())
-        return std::nullopt;
-    return child.output();
 }
 
 } // namespace

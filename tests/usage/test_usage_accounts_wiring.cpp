@@ -1,18 +1,28 @@
 // The registry with its default stores and clients, run against the fake tool
-// programs found in the home folder's ".local/bin".
+// programs found in the home folder's ".local/bin"; and the collector's whole
+// road with our installer and the machine's Node.js.
 
+#include "AccountsHarness.h"
 #include "HomeFixture.h"
+#include "StatusLineCommand.h"
 #include "support/TestSupport.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
+#include "platform/Paths.h"
 #include "platform/Scheduler.h"
 #include "platform/Workers.h"
+#include "providers/claude/ClaudeStatusLineClient.h"
+#include "usage/CollectorInstaller.h"
 #include "usage/UsageAccounts.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QTest>
 
 namespace {
@@ -29,6 +39,20 @@ QJsonObject readLog(const QString& path, bool firstLine)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(firstLine ? f.readLine() : f.readAll()).object();
+}
+
+// Runs Qt events (the folder watcher) and the work posted to `scheduler`
+// until `done` or the real time limit.
+bool pumpUntil(VirtualScheduler& scheduler, const std::function<bool()>& done, int realMillis = 30000)
+{
+    const QDeadlineTimer deadline(realMillis);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        scheduler.waitForPosted(10);
+    }
+    return true;
 }
 
 } // namespace
@@ -166,6 +190,107 @@ private slots:
         // Antigravity reads the bridge folder of this environment; no collector wrote yet.
         const ProviderUsage agy = accounts.usage(visible.at(3));
         QCOMPARE(agy.errorCode, std::optional<QString>("ANTIGRAVITY_STATUSLINE_WAITING"));
+
+        // The default set-up: our installer with Node.js from the fixed folders, for every profile.
+        QVERIFY(scheduler.waitUntil([&] { return !accounts.isSettingUp(); }));
+        QCOMPARE(accounts.setupAttempts().size(), accounts.profiles().size());
+        if (firstExecutable(paths::nodeProgramCandidates(m_home.home()))) {
+            QCOMPARE(accounts.connectionErrors(), UsageAccounts::ConnectionErrors {});
+            QFile settings(m_home.path(".claude-personal/settings.json"));
+            QVERIFY(settings.open(QIODevice::ReadOnly));
+            QVERIFY(QJsonDocument::fromJson(settings.readAll()).object().contains("statusLine"));
+        } else {
+            QCOMPARE(accounts.connectionErrors().size(), 2); // Node.js missing for Claude Code and Antigravity
+        }
+
+        accounts.stop();
+        Workers::waitForDone();
+        scheduler.drainPosted();
+        QCOMPARE(testsupport::childProcessCount(), 0);
+    }
+
+    // The set-up pass connects a Claude Code profile with our installer and
+    // the machine's Node.js; the tool then runs the installed command, the
+    // collector writes the profile's bridge file, and the watcher turns that
+    // into exactly one refresh, whose bridge reader takes the file.
+    void collectorRunBecomesOneRefresh()
+    {
+        const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+        if (node.isEmpty())
+            QSKIP("no node on this machine");
+
+        HomeFixture e2e;
+        const QString folder = e2e.path(".claude-e2e");
+        QVERIFY(testsupport::writeFile(folder + "/settings.json", "{}\n"));
+        QVERIFY(testsupport::writeFile(folder + "/.claude.json",
+                                       R"({"oauthAccount": {"accountUuid": "a-1", "organizationUuid": "o-1"}})"));
+        ProcessEnvironment env = systemEnvironment();
+        env.insert("HOME", e2e.home());
+        env.insert("XDG_DATA_HOME", e2e.path("xdg"));
+
+        VirtualScheduler scheduler(SystemClock::shared().now());
+        MemoryDefaults defaults;
+        const ProviderProfile profile {UsageProvider::claude, folder, QStringLiteral("e2e"), true, {}, {}};
+        defaults.setData(UsageAccounts::kProfilesKey, ProfileDiscovery::encodeProfileList({profile}));
+
+        int reads = 0;
+        std::optional<Result<ProviderUsage>> lastRead;
+        UsageAccounts::Operations ops;
+        ops.makeStore = [&](const ProviderProfile& p) {
+            const ClaudeStatusLineClient bridge(p, e2e.home(), env);
+            const Clock* clock = &scheduler.clock();
+            FetchOperation read = [&, bridge, clock](bool, CancelToken, Completion<ProviderUsage> done) {
+                ++reads;
+                runOnWorker<ProviderUsage>(scheduler, [bridge, clock] { return bridge.read(*clock); },
+                                           [&, done](Result<ProviderUsage> r) {
+                                               lastRead = r;
+                                               done(r);
+                                           });
+            };
+            return std::make_unique<UsageStore>(p, AccountScope::personal, UsageFetchers {read, read, read, read},
+                                                defaults, scheduler, [] { return std::make_unique<QuietMonitor>(); });
+        };
+        const CollectorInstaller installer(CollectorInstaller::defaultResourcesDirectory(), {node});
+        ops.connectProfile = [&, installer](const ProviderProfile& p, CancelToken cancel, Completion<Unit> done) {
+            installer.installAsync(scheduler, p, env, cancel, std::move(done));
+        };
+        ops.copilotAccounts = [](const QString&, Completion<QList<CopilotUsageClient::Account>>) {};
+
+        UsageAccounts accounts(defaults, e2e.home(), env, scheduler, AppDistributionChannel::direct, ops);
+        accounts.start();
+        QVERIFY(accounts.watcher());
+        QCOMPARE(accounts.watcher()->folder(), paths::statusLineFolder(e2e.home(), env));
+        scheduler.advance(0);
+        const auto idle = [&] {
+            const UsageStore* store = accounts.stores().value(profile.id());
+            return !accounts.isSettingUp() && store && !store->isRefreshing();
+        };
+        QVERIFY(pumpUntil(scheduler, idle));
+        QVERIFY(accounts.connectionErrors().isEmpty());
+        QVERIFY(accounts.setupAttempts().contains(profile.id()));
+        QCOMPARE(reads, 2); // the first read, and one once connected
+        // Connected: the installation marker is there, no observation yet.
+        QVERIFY(lastRead && lastRead->ok());
+        QCOMPARE(lastRead->value().waitingForObservation, std::optional(true));
+
+        QFile settings(folder + "/settings.json");
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        const QString command =
+            QJsonDocument::fromJson(settings.readAll()).object().value("statusLine").toObject().value("command").toString();
+        QVERIFY(!command.isEmpty());
+        QFile inputFile(QStringLiteral(VANTOREL_TEST_DATA_DIR) + "/resources/fixtures/claude-statusline-input.json");
+        QVERIFY(inputFile.open(QIODevice::ReadOnly));
+        QVERIFY(runStatusLine(command, inputFile.readAll(), env));
+
+        QVERIFY(pumpUntil(scheduler, [&] { return reads == 3 && idle(); }));
+        pumpUntil(scheduler, [] { return false; }, 200); // nothing more comes
+        QCOMPARE(reads, 3);
+        QVERIFY(lastRead && lastRead->ok());
+        const ProviderUsage usage = accounts.usage(profile);
+        QCOMPARE(usage.errorMessage, std::nullopt);
+        QCOMPARE(usage, lastRead->value());
+        QCOMPARE(usage.waitingForObservation.value_or(false), false);
+        QVERIFY(!usage.windows.isEmpty());
 
         accounts.stop();
         Workers::waitForDone();

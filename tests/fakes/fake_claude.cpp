@@ -16,6 +16,7 @@
 // "ignoreTerm" (ignore SIGTERM), "end" ("exit" by default, or "hang": wait until
 // killed), "exitCode" (status for "exit", default 0).
 
+#include "FakeIO.h"
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -34,16 +35,8 @@ namespace {
 
 void writeAll(int fd, const QByteArray& bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            std::_Exit(70);
-        }
-        done += n;
-    }
+    if (!writeFully(fd, bytes))
+        std::_Exit(70);
 }
 
 QByteArray readInputToEnd()

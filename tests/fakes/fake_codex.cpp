@@ -43,6 +43,7 @@
 // ({"receivedRaw": text} when it is not JSON); {"sigterm": true}; {"exit": {...}}
 // with the status and the milliseconds since start.
 
+#include "FakeIO.h"
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -70,18 +71,8 @@ QElapsedTimer g_clock;
 
 void writeAll(int fd, const QByteArray& bytes)
 {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        p += n;
-        left -= n;
-    }
+    if (!writeFully(fd, bytes))
+        return;
 }
 
 void logObject(const QJsonObject& object)

@@ -37,6 +37,7 @@
 //   "chunks":      sizes of the first pieces of the message, each followed by
 //                  "chunkDelayMs" (default 40) of silence; the rest follows at once
 
+#include "FakeIO.h"
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -62,16 +63,8 @@ bool g_ignoreTerm = false;
 
 void writeAll(int fd, const QByteArray& bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::_exit(3);
-        }
-        done += n;
-    }
+    if (!writeFully(fd, bytes))
+        ::_exit(3);
 }
 
 void log(const QJsonObject& entry)

@@ -15,6 +15,7 @@
 //   exit=N               exit with status N (the default at the end is 0)
 //   signal=N             die by signal N
 
+#include "FakeIO.h"
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -29,15 +30,8 @@ namespace {
 
 void writeAll(int fd, const QByteArray& bytes)
 {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0)
-            std::exit(70);
-        data += n;
-        left -= n;
-    }
+    if (!writeFully(fd, bytes))
+        std::exit(70);
 }
 
 QByteArray unescape(const QByteArray& text)

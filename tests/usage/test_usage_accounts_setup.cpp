@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include "platform/ForeignError.h"
+#include "providers/codex/CodexUsageFixtures.h"
 #include "platform/Workers.h"
 #include "usage/CollectorInstaller.h"
 #include "usage/ProviderClientError.h"
@@ -18,35 +19,43 @@ namespace {
 
 using Confirmation = CodexResetController::Confirmation;
 
-// A Codex usage whose limit is spent, so a reset may be offered.
-ProviderUsage exhaustedCodex(const QString& account, Timestamp updatedAt)
-{
-    ProviderUsage u = ProviderUsage::placeholder(UsageProvider::codex);
-    u.isLoading = false;
-    u.updatedAt = updatedAt;
-    u.codexAccountID = account;
-    u.codexResetCredits = CodexResetCredits {2, std::nullopt};
-    u.codexOrdinaryUsageAllowed = false;
-    u.windows = {testsupport::limitWindow("codex-primary", 100.0, updatedAt.adding(3600))};
-    return u;
-}
+// Every spend the reset controller asks for, answered by the test; the
+// messages the registry hands back.
+struct SpendLog {
+    struct Spend {
+        QString profile;
+        CodexResetAttempt attempt;
+        bool isRetry;
+        CancelToken quit;
+        Completion<CodexResetResult> done;
+    };
+    std::vector<Spend> spends;
+    QStringList messages;
 
-// The same account with its limits back.
-ProviderUsage recoveredCodex(const QString& account, Timestamp updatedAt)
-{
-    ProviderUsage u = exhaustedCodex(account, updatedAt);
-    u.codexOrdinaryUsageAllowed = true;
-    u.windows = {testsupport::limitWindow("codex-primary", 3.0)};
-    return u;
-}
-
-struct Spend {
-    QString profile;
-    CodexResetAttempt attempt;
-    bool isRetry;
-    CancelToken quit;
-    Completion<CodexResetResult> done;
+    UsageAccounts::ResetConsumerFactory factory()
+    {
+        return [this](Scheduler&, CancelToken quit) {
+            return [this, quit](const ProviderProfile& profile, const CodexResetAttempt& attempt, bool isRetry,
+                                Completion<CodexResetResult> done) {
+                spends.push_back({profile.name, attempt, isRetry, quit, std::move(done)});
+            };
+        };
+    }
+    Completion<QString> collect()
+    {
+        return [this](Result<QString> message) { messages << message.value(); };
+    }
 };
+
+// The named Codex profile reads its account's spent limits, or, once `limitsBack`, the limits back.
+void readsCodex(Harness& h, const QString& name, const QString& account, const bool* limitsBack = nullptr)
+{
+    h.outcomes.insert(name, [&h, account, limitsBack](const ProviderProfile&) {
+        const Timestamp now = h.scheduler.now();
+        return Result<ProviderUsage>::success(limitsBack && *limitsBack ? fixtures::recoveredCodex(account, now)
+                                                                        : fixtures::exhaustedCodex(account, now, now.adding(3600)));
+    });
+}
 
 } // namespace
 
@@ -363,25 +372,16 @@ private slots:
     void requestCodexResetRunsThroughTheController()
     {
         Harness h;
-        std::vector<Spend> spends;
-        h.resetConsumers = [&spends](Scheduler&, CancelToken quit) {
-            return [&spends, quit](const ProviderProfile& profile, const CodexResetAttempt& attempt, bool isRetry,
-                                   Completion<CodexResetResult> done) {
-                spends.push_back({profile.name, attempt, isRetry, quit, std::move(done)});
-            };
-        };
+        SpendLog log;
+        h.resetConsumers = log.factory();
         h.saveList({h.profile(UsageProvider::codex, ".codex-a", "a", true),
                     h.profile(UsageProvider::codex, ".codex-b", "b", false),
                     h.profile(UsageProvider::claude, ".claude", "c", true),
                     h.profile(UsageProvider::codex, ".codex-d", "d", true)});
         bool limitsBack = false;
-        for (const QString name : {"a", "b", "d"}) {
-            const QString account = name == "d" ? "acct-2" : "acct-1";
-            h.outcomes.insert(name, [&h, &limitsBack, account](const ProviderProfile&) {
-                return Result<ProviderUsage>::success(limitsBack ? recoveredCodex(account, h.scheduler.now())
-                                                                 : exhaustedCodex(account, h.scheduler.now()));
-            });
-        }
+        readsCodex(h, "a", "acct-1", &limitsBack);
+        readsCodex(h, "b", "acct-1", &limitsBack);
+        readsCodex(h, "d", "acct-2", &limitsBack);
         UsageAccounts& accounts = h.make();
         CodexResetController& resets = accounts.resets();
         accounts.start();
@@ -392,8 +392,9 @@ private slots:
 
         std::optional<Confirmation> confirmation = resets.makeConfirmation(h.named("a"), accounts.usage(h.named("a")));
         QVERIFY(confirmation);
-        QStringList messages;
-        const auto collect = [&messages](Result<QString> message) { messages << message.value(); };
+        std::vector<SpendLog::Spend>& spends = log.spends;
+        QStringList& messages = log.messages;
+        const Completion<QString> collect = log.collect();
 
         // A profile hidden or gone since the confirmation opened spends nothing.
         accounts.requestCodexReset(*confirmation, h.named("b"), collect);
@@ -439,22 +440,16 @@ private slots:
     void stopEndsARunningSpend()
     {
         Harness h;
-        std::vector<Spend> spends;
-        h.resetConsumers = [&spends](Scheduler&, CancelToken quit) {
-            return [&spends, quit](const ProviderProfile& profile, const CodexResetAttempt& attempt, bool isRetry,
-                                   Completion<CodexResetResult> done) {
-                spends.push_back({profile.name, attempt, isRetry, quit, std::move(done)});
-            };
-        };
+        SpendLog log;
+        h.resetConsumers = log.factory();
         h.saveList({h.profile(UsageProvider::codex, ".codex", "a", true)});
-        h.outcomes.insert("a", [&h](const ProviderProfile&) {
-            return Result<ProviderUsage>::success(exhaustedCodex("acct-1", h.scheduler.now()));
-        });
+        readsCodex(h, "a", "acct-1");
         UsageAccounts& accounts = h.make();
         accounts.start();
         h.settle();
-        QStringList messages;
-        const auto collect = [&messages](Result<QString> message) { messages << message.value(); };
+        std::vector<SpendLog::Spend>& spends = log.spends;
+        QStringList& messages = log.messages;
+        const Completion<QString> collect = log.collect();
         const auto first = accounts.resets().makeConfirmation(h.named("a"), accounts.usage(h.named("a")));
         QVERIFY(first && !first->isRetry);
         accounts.requestCodexReset(*first, h.named("a"), collect);

@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "providers/codex/CodexUsageFixtures.h"
 #include "platform/Defaults.h"
 #include "platform/ForeignError.h"
 #include "platform/Scheduler.h"
@@ -49,23 +50,13 @@ using testsupport::limitWindow;
 // A usage whose limit is spent and that may be offered a reset at kNow.
 ProviderUsage exhausted(const QString& account = kAccount, Timestamp updatedAt = kNow.adding(-10))
 {
-    ProviderUsage u = ProviderUsage::placeholder(UsageProvider::codex);
-    u.isLoading = false;
-    u.updatedAt = updatedAt;
-    u.codexAccountID = account;
-    u.codexResetCredits = CodexResetCredits {2, std::nullopt};
-    u.codexOrdinaryUsageAllowed = false;
-    u.windows = {limitWindow("codex-primary", 100.0, kNow.adding(3600)), limitWindow("codex-secondary", 40)};
-    return u;
+    return fixtures::exhaustedCodex(account, updatedAt, kNow.adding(3600));
 }
 
 // The same account with its limits back.
 ProviderUsage recovered(const QString& account = kAccount, Timestamp updatedAt = kNow)
 {
-    ProviderUsage u = exhausted(account, updatedAt);
-    u.codexOrdinaryUsageAllowed = true;
-    u.windows = {limitWindow("codex-primary", 3), limitWindow("codex-secondary", 41)};
-    return u;
+    return fixtures::recoveredCodex(account, updatedAt);
 }
 
 QByteArray gateJson(const QString& account, double notBefore, std::optional<double> recoveredAt = std::nullopt)

@@ -83,14 +83,15 @@ public:
         m_handler = std::move(onUpdate);
         m_handler(m_reachable);
     }
-    void cancel() override { cancelled = true; }
+    void cancel() override { *cancelled = true; }
     void report(bool reachable)
     {
         m_reachable = reachable;
-        if (!cancelled && m_handler)
+        if (!*cancelled && m_handler)
             m_handler(reachable);
     }
-    bool cancelled = false;
+    // Outlives the monitor: the store destroys its monitor when it stops.
+    std::shared_ptr<bool> cancelled = std::make_shared<bool>(false);
 
 private:
     bool m_reachable;
@@ -114,7 +115,8 @@ struct Harness {
     FakeFetch claude {scheduler, UsageProvider::claude};
     FakeFetch copilot {scheduler, UsageProvider::copilot};
     FakeFetch antigravity {scheduler, UsageProvider::antigravity};
-    std::vector<FakeMonitor*> monitors; // owned by the store
+    std::vector<FakeMonitor*> monitors; // owned by the store; gone once it stops
+    std::vector<std::shared_ptr<bool>> monitorCancelled;
     bool reachableAtStart = true;
     std::unique_ptr<UsageStore> store;
 
@@ -131,6 +133,7 @@ struct Harness {
                                              [this] {
                                                  auto m = std::make_unique<FakeMonitor>(reachableAtStart);
                                                  monitors.push_back(m.get());
+                                                 monitorCancelled.push_back(m->cancelled);
                                                  return m;
                                              });
         return *store;
@@ -600,7 +603,7 @@ void UsageStoreTest::resultAfterStop()
     store.stop();
     QVERIFY(token.isCancelled()); // the client ends its child
     QVERIFY(!store.isRefreshing());
-    QVERIFY(h.monitors.back()->cancelled);
+    QVERIFY(*h.monitorCancelled.back());
     for (UsageProvider p : kAllUsageProviders)
         QVERIFY(!store.usage(p).isLoading);
     QVERIFY(h.results.empty()); // answered on the next turn
@@ -944,7 +947,7 @@ void UsageStoreTest::connectivityMonitorLifecycle()
     QCOMPARE(h.copilot.count(), 0); // offline: no read
     QCOMPARE(store.copilot().errorCode, std::optional<QString>("NETWORK_OFFLINE"));
     store.stop();
-    QVERIFY(h.monitors.back()->cancelled);
+    QVERIFY(*h.monitorCancelled.back());
     QVERIFY(!store.hasNetwork()); // kept across stop and start
 
     h.reachableAtStart = true;

@@ -326,8 +326,10 @@ void UsageAccounts::finishSetupAttempt(const std::shared_ptr<SetupPass>& pass, c
         finishSetupPass(pass);
         return;
     }
-    if (!outcome.ok() && outcome.errorAs<CancellationError>()) {
+    if (!outcome.ok() && pass->cancel.isCancelled() && outcome.errorAs<CancellationError>()) {
         // The installer was ended by the cancellation; not a failure of the profile.
+        // A cancellation the pass did not ask for counts as a failure (else the
+        // follow-up pass would try the profile again at once, without end).
         m_setupAttempts.remove(id);
         finishSetupPass(pass);
         return;

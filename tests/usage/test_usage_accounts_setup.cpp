@@ -297,6 +297,26 @@ private slots:
         accounts.stop();
     }
 
+    // A cancellation that no stop asked for is the profile's failure: it is
+    // not tried again until retried, so the passes come to an end.
+    void aCancellationNobodyAskedForIsAFailure()
+    {
+        Harness h;
+        h.saveList({h.profile(UsageProvider::claude, ".claude-a", "a", false),
+                    h.profile(UsageProvider::claude, ".claude-b", "b", false)});
+        UsageAccounts& accounts = h.make();
+        accounts.start();
+        h.settle();
+        h.answerConnect(Result<Unit>::failure(std::make_exception_ptr(CancellationError())));
+        QCOMPARE(h.connectLog, (QStringList {"a", "b"}));
+        h.answerConnect(Result<Unit>::success({}));
+        QVERIFY(!accounts.isSettingUp());
+        QVERIFY(h.connectPending.empty());
+        QCOMPARE(h.connectLog, (QStringList {"a", "b"}));
+        QCOMPARE(accounts.connectionErrors().keys(), QStringList {h.named("a").id()});
+        QVERIFY(!accounts.connectionErrors().first().isEmpty());
+    }
+
     // A pass stopped while it waits and answered only after a new start has
     // begun its own pass ends quietly: one pass runs at a time.
     void aLateStoppedPassLeavesTheNewOneAlone()

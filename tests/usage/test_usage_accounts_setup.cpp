@@ -200,6 +200,10 @@ private slots:
                                                                QStringLiteral("Permission denied")));
                })
             << QStringLiteral("Permission denied");
+        // Not asked for by a stop: a failure like any other, so the passes come to an end.
+        QTest::newRow("cancellation without a stop")
+            << std::function([] { return std::make_exception_ptr(CancellationError()); })
+            << ProviderClientError::from(std::make_exception_ptr(CancellationError())).errorDescription();
     }
 
     void failureTextIsCutAndRedacted()
@@ -207,13 +211,14 @@ private slots:
         QFETCH(std::function<std::exception_ptr()>, error);
         QFETCH(QString, stored);
         Harness h;
-        h.connectHeld = false;
         h.saveList({h.profile(UsageProvider::claude, ".claude", "c", false)});
-        h.connectOutcomes.insert("c", Result<Unit>::failure(error()));
         UsageAccounts& accounts = h.make();
         accounts.start();
         h.settle();
+        h.answerConnect(Result<Unit>::failure(error()));
         QCOMPARE(accounts.connectionErrors().value(h.named("c").id()), stored);
+        QCOMPARE(h.connectLog, QStringList {"c"});
+        QVERIFY(!accounts.isSettingUp());
     }
 
     // A pass takes the list as it was when it started; what is added or
@@ -295,26 +300,6 @@ private slots:
         // The new pass is not disturbed by the old one.
         QVERIFY(!h.connectPending.front().cancel.isCancelled());
         accounts.stop();
-    }
-
-    // A cancellation that no stop asked for is the profile's failure: it is
-    // not tried again until retried, so the passes come to an end.
-    void aCancellationNobodyAskedForIsAFailure()
-    {
-        Harness h;
-        h.saveList({h.profile(UsageProvider::claude, ".claude-a", "a", false),
-                    h.profile(UsageProvider::claude, ".claude-b", "b", false)});
-        UsageAccounts& accounts = h.make();
-        accounts.start();
-        h.settle();
-        h.answerConnect(Result<Unit>::failure(std::make_exception_ptr(CancellationError())));
-        QCOMPARE(h.connectLog, (QStringList {"a", "b"}));
-        h.answerConnect(Result<Unit>::success({}));
-        QVERIFY(!accounts.isSettingUp());
-        QVERIFY(h.connectPending.empty());
-        QCOMPARE(h.connectLog, (QStringList {"a", "b"}));
-        QCOMPARE(accounts.connectionErrors().keys(), QStringList {h.named("a").id()});
-        QVERIFY(!accounts.connectionErrors().first().isEmpty());
     }
 
     // A pass stopped while it waits and answered only after a new start has

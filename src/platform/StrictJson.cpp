@@ -22,9 +22,10 @@ QString describe(DecodeError::Kind kind)
     return {};
 }
 
+// A value of the wrong type is corrupt data (4864), as the platform decoder reports it.
 [[noreturn]] void mistyped(const QString& path, const char* expected)
 {
-    throw DecodeError(DecodeError::Missing, QStringLiteral("%1: expected %2").arg(path.isEmpty() ? QStringLiteral("value") : path, QLatin1String(expected)));
+    throw DecodeError(DecodeError::Corrupted, QStringLiteral("%1: expected %2").arg(path.isEmpty() ? QStringLiteral("value") : path, QLatin1String(expected)));
 }
 
 } // namespace

@@ -121,7 +121,7 @@ int compareCodePoints(const QString& a, const QString& b)
 std::optional<Timestamp> parseRfc3339(const QString& s, Fraction fraction)
 {
     static const QRegularExpression pattern(QStringLiteral(
-        "^(\\d{4})-(\\d{2})-(\\d{2})[Tt](\\d{2}):(\\d{2}):(\\d{2})(?:\\.(\\d+))?(?:([Zz])|([+-])(\\d{2}):(\\d{2}))$"));
+        "^(\\d{4})-(\\d{2})-(\\d{2})[Tt](\\d{2}):(\\d{2}):(\\d{2})(?:\\.(\\d+))?(?:([Zz])|([+-])(\\d{2}):(\\d{2}))\\z"));
     const auto m = pattern.match(s);
     if (!m.hasMatch())
         return std::nullopt;

@@ -174,6 +174,8 @@ void UsageStore::refresh(UsageProvider provider, bool force, RefreshCompletion d
     loading.isLoading = true;
     loading.nextRetryAt.reset();
     setUsage(loading);
+    if (auto it = m_inFlight.find(provider); it == m_inFlight.end() || it->second.id != fetchId)
+        return; // an observer of the loading state stopped the store or began a reset
     setIsRefreshing(true);
     launchFetch(provider, fetchId, force);
 }
@@ -231,10 +233,7 @@ void UsageStore::complete(RefreshCompletion done, bool clean)
 
 void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool force)
 {
-    auto it = m_inFlight.find(provider);
-    if (it == m_inFlight.end() || it->second.id != fetchId)
-        return; // an observer of the loading state stopped the store
-    const CancelToken token = it->second.token;
+    const CancelToken token = m_inFlight.at(provider).token;
     QPointer<UsageStore> self(this);
     Scheduler* scheduler = &m_scheduler;
     auto failLater = [self, scheduler, provider, fetchId](std::exception_ptr error) {

@@ -158,6 +158,7 @@ private slots:
         QTest::newRow("offset minute 60") << "2026-12-10T09:01:19+01:60";
         QTest::newRow("one-digit month") << "2026-1-10T09:01:19Z";
         QTest::newRow("trailing text") << "2026-12-10T09:01:19Z ";
+        QTest::newRow("trailing line feed") << "2026-12-10T09:01:19Z\n";
         QTest::newRow("leading blank") << " 2026-12-10T09:01:19Z";
         QTest::newRow("week date") << "2026-W50-4T09:01:19Z";
         QTest::newRow("non-ASCII digits") << u16(u"\u0662\u0660\u0662\u0666-12-10T09:01:19Z");

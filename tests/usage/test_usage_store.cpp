@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
 
 Q_DECLARE_METATYPE(UsageProvider)
 
@@ -171,6 +172,8 @@ private slots:
     void refreshInterval_data();
     void refreshInterval();
     void resultAfterStop();
+    void observerEndsFetchOnLoading_data();
+    void observerEndsFetchOnLoading();
     void stopCancelsAndRestartsCleanly();
     void releasedStoreEndsItsWork();
     void resetSuspendsRefreshing();
@@ -619,6 +622,40 @@ void UsageStoreTest::resultAfterStop()
     QVERIFY(h.defaults.values().isEmpty()); // no snapshot either
     h.scheduler.advance(3600);
     QCOMPARE(h.codex.count(), 1);
+}
+
+void UsageStoreTest::observerEndsFetchOnLoading_data()
+{
+    QTest::addColumn<bool>("reset"); // false: the observer stops the store
+    QTest::newRow("stop") << false;
+    QTest::newRow("reset begins") << true;
+}
+
+void UsageStoreTest::observerEndsFetchOnLoading()
+{
+    // Someone who hears of the loading state ends the loop before the fetch starts.
+    QFETCH(bool, reset);
+    Harness h;
+    UsageStore& store = h.make(UsageProvider::codex);
+    store.start(false);
+    h.scheduler.advance(0);
+    h.codex.succeed(h.codex.clean()); // so the next loading state is a change
+    bool once = true;
+    QObject::connect(&store, &UsageStore::codexChanged, &store, [&] {
+        if (!std::exchange(once, false))
+            return;
+        if (reset)
+            store.beginCodexReset();
+        else
+            store.stop();
+    });
+    store.refresh(UsageProvider::codex, true, h.recorder());
+    QCOMPARE(h.codex.count(), 1);
+    QVERIFY(!store.isRefreshing());
+    h.scheduler.advance(3600);
+    QCOMPARE(h.results, std::vector<bool> {false});
+    QCOMPARE(h.codex.count(), 1);
+    QVERIFY(!store.isRefreshing());
 }
 
 void UsageStoreTest::stopCancelsAndRestartsCleanly()

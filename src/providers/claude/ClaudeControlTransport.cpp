@@ -138,6 +138,9 @@ QByteArray ClaudeControlTransport::run(const CancelToken& cancel) const
 
     std::optional<QByteArray> payload;
     const WaitOutcome outcome = child.waitUntil(deadline, cancel, [&payload](QByteArray& output) {
+        // Each read is held to the cap before any of its lines is taken out.
+        if (output.size() >= kOutputCap)
+            throw tooLarge();
         while (auto line = ChildProcess::takeLine(output)) {
             if ((payload = answerPayload(*line)))
                 return true;

@@ -202,6 +202,9 @@ private slots:
                                                          << "INVALID_RESPONSE" << kTooLarge;
         QTest::newRow("2000000 bytes, then exit") << steps({QJsonObject {{"fill", QJsonObject {{"count", 2000000}}}}}) << 20.0
                                                   << "INVALID_RESPONSE" << kTooLarge;
+        // The cap is checked on each read before its lines are taken out.
+        QTest::newRow("line feed as the 2000000th byte") << steps({QJsonObject {{"fill", QJsonObject {{"count", 1999999}}}}, write("\n"), success()})
+                                                         << 20.0 << "INVALID_RESPONSE" << kTooLarge;
         QTest::newRow("1999999 bytes without line feed") << steps({QJsonObject {{"fill", QJsonObject {{"count", 1999999}}}}}) << 20.0 << "TIMEOUT"
                                                          << kNotAnswered;
     }

@@ -135,13 +135,13 @@ private slots:
         QTest::newRow("no limits") << QByteArray(R"({"rate_limits_available": true})") << "AUTH_EXPIRED" << noLimits;
         QTest::newRow("null limits") << QByteArray(R"({"rate_limits_available": true, "rate_limits": null})") << "AUTH_EXPIRED" << noLimits;
         QTest::newRow("availability missing") << QByteArray(R"({"rate_limits": {}})") << "NSCocoaErrorDomain 4865" << QString();
-        QTest::newRow("availability not a bool") << QByteArray(R"({"rate_limits_available": 1, "rate_limits": {}})") << "NSCocoaErrorDomain 4865" << QString();
+        QTest::newRow("availability not a bool") << QByteArray(R"({"rate_limits_available": 1, "rate_limits": {}})") << "NSCocoaErrorDomain 4864" << QString();
         QTest::newRow("mistyped window") << QByteArray(R"({"rate_limits_available": true, "rate_limits": {"five_hour": {"utilization": "3"}}})")
-                                         << "NSCocoaErrorDomain 4865" << QString();
+                                         << "NSCocoaErrorDomain 4864" << QString();
         QTest::newRow("mistyped model list") << QByteArray(R"({"rate_limits_available": false, "rate_limits": {"model_scoped": {}}})")
-                                             << "NSCocoaErrorDomain 4865" << QString();
+                                             << "NSCocoaErrorDomain 4864" << QString();
         QTest::newRow("not JSON") << QByteArray("event: usage") << "NSCocoaErrorDomain 3840" << QString();
-        QTest::newRow("array") << QByteArray("[]") << "NSCocoaErrorDomain 4865" << QString();
+        QTest::newRow("array") << QByteArray("[]") << "NSCocoaErrorDomain 4864" << QString();
     }
     void failures()
     {

@@ -361,9 +361,9 @@ private slots:
             << "NSCocoaErrorDomain 4865" << QString() << true << -1.0;
         QTest::newRow("login that is not text")
             << on(reply(QJsonArray {QJsonObject {{"authInfo", QJsonObject {{"host", "h"}, {"login", 7}}}}}))
-            << "NSCocoaErrorDomain 4865" << QString() << true << -1.0;
+            << "NSCocoaErrorDomain 4864" << QString() << true << -1.0;
         QTest::newRow("list that is an object") << on(reply(QJsonObject {}))
-            << "NSCocoaErrorDomain 4865" << QString() << true << -1.0;
+            << "NSCocoaErrorDomain 4864" << QString() << true << -1.0;
         QTest::newRow("half a message, then exit")
             << on({QJsonObject {{"result", QJsonArray {}}, {"truncate", 3}}, QJsonObject {{"exit", 0}}})
             << "TIMEOUT" << timeout << false << -1.0;

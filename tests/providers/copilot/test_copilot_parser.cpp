@@ -176,14 +176,14 @@ private slots:
             << snapshots("\"chat\":{\"isUnlimitedEntitlement\":false,\"remainingPercentage\":50,\"hasQuota\":false,\"entitlementRequests\":0}")
             << "INVALID_RESPONSE" << nothing;
         QTest::newRow("no quotaSnapshots") << QByteArray("{\"quota\":{}}") << "NSCocoaErrorDomain 4865" << QString();
-        QTest::newRow("not an object") << QByteArray("[]") << "NSCocoaErrorDomain 4865" << QString();
+        QTest::newRow("not an object") << QByteArray("[]") << "NSCocoaErrorDomain 4864" << QString();
         QTest::newRow("unlimited without percentage")
             << snapshots("\"chat\":{\"isUnlimitedEntitlement\":true}") << "NSCocoaErrorDomain 4865" << QString();
         QTest::newRow("percentage as text")
-            << snapshots("\"chat\":{\"isUnlimitedEntitlement\":false,\"remainingPercentage\":\"50\"}") << "NSCocoaErrorDomain 4865" << QString();
+            << snapshots("\"chat\":{\"isUnlimitedEntitlement\":false,\"remainingPercentage\":\"50\"}") << "NSCocoaErrorDomain 4864" << QString();
         QTest::newRow("optional of the wrong type")
             << snapshots("\"chat\":{\"isUnlimitedEntitlement\":false,\"remainingPercentage\":5,\"hasQuota\":1}")
-            << "NSCocoaErrorDomain 4865" << QString();
+            << "NSCocoaErrorDomain 4864" << QString();
         QTest::newRow("not JSON") << QByteArray("{") << "NSCocoaErrorDomain 3840" << QString();
     }
     void failures()

@@ -13,11 +13,11 @@ QString describe(DecodeError::Kind kind)
 {
     switch (kind) {
     case DecodeError::NotJson:
-        return QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
+        return QStringLiteral("Не удалось прочитать данные, так как они имеют неверный формат.");
     case DecodeError::Corrupted:
-        return QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
+        return QStringLiteral("Не удалось прочитать данные, так как они имеют неверный формат.");
     case DecodeError::Missing:
-        return QStringLiteral("The data couldn’t be read because it is missing.");
+        return QStringLiteral("Не удалось прочитать данные, так как они отсутствуют.");
     }
     return {};
 }
@@ -38,7 +38,8 @@ DecodeError::DecodeError(Kind kind, const QString& detail)
 }
 
 EncodeError::EncodeError(const QString& detail)
-    : ForeignError(kCocoaDomain, 4866, QStringLiteral("The data couldn’t be written because it isn’t in the correct format. ") + detail)
+    : ForeignError(kCocoaDomain, 4866, QStringLiteral("Не удалось записать данные, так как они имеют неверный формат."))
+    , m_detail(detail)
 {
 }
 

@@ -36,6 +36,10 @@ private:
 class EncodeError : public ForeignError {
 public:
     explicit EncodeError(const QString& detail);
+    const QString& detail() const { return m_detail; }
+
+private:
+    QString m_detail;
 };
 
 QJsonValue parse(const QByteArray& bytes);           // any JSON value; DecodeError(NotJson)

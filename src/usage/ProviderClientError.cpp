@@ -65,7 +65,7 @@ QString typeName(const std::type_info& type)
 // The generic text the platform gives an error without a description of its own.
 QString genericDescription(const QString& domain, long long code)
 {
-    return QStringLiteral("The operation couldn’t be completed. (%1 error %2.)").arg(domain).arg(code);
+    return QStringLiteral("Не удалось завершить операцию. (%1, ошибка %2.)").arg(domain).arg(code);
 }
 
 ProviderClientError foreign(const QString& domain, long long code, const QString& description)

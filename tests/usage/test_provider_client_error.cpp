@@ -178,17 +178,17 @@ private slots:
         QTest::newRow("posix") << Thrower([] { throw ForeignError(ForeignError::kPosixDomain, 32, "Broken pipe sk-abc"); })
                                << ErrorMaker([] { return Err::diagnostic("NSPOSIXErrorDomain 32", "Broken pipe [redacted]", true); });
         QTest::newRow("decoder") << Thrower([] { throw json::DecodeError(json::DecodeError::Missing, "x"); })
-                                 << ErrorMaker([] { return Err::diagnostic("NSCocoaErrorDomain 4865", "The data couldn’t be read because it is missing.", true); });
+                                 << ErrorMaker([] { return Err::diagnostic("NSCocoaErrorDomain 4865", "Не удалось прочитать данные, так как они отсутствуют.", true); });
         QTest::newRow("negative code") << Thrower([] { throw ForeignError("Domain", -1001, ""); })
                                        << ErrorMaker([] { return Err::diagnostic("Domain -1001", "", true); });
         QTest::newRow("cancellation") << Thrower([] { throw CancellationError(); })
                                       << ErrorMaker([] { return Err::diagnostic("Swift.CancellationError 1",
-                                                                                "The operation couldn’t be completed. (Swift.CancellationError error 1.)", true); });
+                                                                                "Не удалось завершить операцию. (Swift.CancellationError, ошибка 1.)", true); });
         QTest::newRow("std exception") << Thrower([] { throw std::runtime_error("boom ghp_123"); })
                                        << ErrorMaker([] { return Err::diagnostic("std::runtime_error 1", "boom [redacted]", true); });
         QTest::newRow("not an exception") << Thrower([] { throw 42; })
                                           << ErrorMaker([] { return Err::diagnostic("UnknownError 1",
-                                                                                    "The operation couldn’t be completed. (UnknownError error 1.)", true); });
+                                                                                    "Не удалось завершить операцию. (UnknownError, ошибка 1.)", true); });
     }
     void normaliser()
     {

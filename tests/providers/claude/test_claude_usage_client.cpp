@@ -253,7 +253,7 @@ private slots:
         QTest::newRow("time-out, bridge unusable") << "timeout" << "400" << "invalid" << "cache" << "TIMEOUT" << late;
         QTest::newRow("collector connected, nothing observed") << "missing" << "none" << "marker" << "waiting" << "CLI_NOT_FOUND" << install;
         QTest::newRow("payload not JSON") << "garbage" << "none" << "20" << "bridge" << "NSCocoaErrorDomain 3840"
-                                          << "The data couldn’t be read because it isn’t in the correct format.";
+                                          << "Не удалось прочитать данные, так как они имеют неверный формат.";
         QTest::newRow("no limits in the payload") << "no limits" << "none" << "none" << "nothing" << "AUTH_EXPIRED"
                                                   << "Claude Code не вернул лимиты. Проверьте вход в этот профиль.";
         QTest::newRow("a diagnostic is redacted") << "diagnostic" << "none" << "none" << "nothing" << "X_FAIL" << "key [redacted] refused";

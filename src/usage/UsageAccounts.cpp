@@ -697,7 +697,7 @@ void UsageAccounts::mergeCopilotFolder(const QString& folder,
         candidate.configDirectory = resolvedFolder;
         candidate.name = account.authInfo.login;
         candidate.isVisible = false;
-        candidate.accountIdentifier = account.authInfo.host + QChar(u'\0') + account.authInfo.login;
+        candidate.accountIdentifier = account.identifier();
         const QString id = candidate.id();
         const bool known = std::any_of(profiles.begin(), profiles.end(),
                                        [&](const ProviderProfile& p) { return p.id() == id; });

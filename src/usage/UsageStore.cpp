@@ -236,12 +236,14 @@ void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool
     const CancelToken token = m_inFlight.at(provider).token;
     QPointer<UsageStore> self(this);
     Scheduler* scheduler = &m_scheduler;
-    auto failLater = [self, scheduler, provider, fetchId](std::exception_ptr error) {
-        scheduler->post([self, provider, fetchId, error] {
+    // Records the result on the next turn of the loop.
+    auto finishLater = [self, scheduler, provider, fetchId](Result<ProviderUsage> result) {
+        scheduler->post([self, provider, fetchId, result] {
             if (self)
-                self->fetchFinished(provider, fetchId, Result<ProviderUsage>::failure(error));
+                self->fetchFinished(provider, fetchId, result);
         });
     };
+    auto failLater = [finishLater](std::exception_ptr error) { finishLater(Result<ProviderUsage>::failure(error)); };
 
     if (!usesStatusLine(provider) && !m_hasNetwork) {
         failLater(std::make_exception_ptr(
@@ -255,16 +257,13 @@ void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool
         return;
     }
 
-    Completion<ProviderUsage> done = [self, scheduler, provider, fetchId](Result<ProviderUsage> result) {
+    Completion<ProviderUsage> done = [self, provider, fetchId, finishLater](Result<ProviderUsage> result) {
         ASSERT_MAIN_THREAD();
         if (!self)
             return;
         if (self->m_launching) {
             // Completed inside the call that started it: record it on the next turn.
-            scheduler->post([self, provider, fetchId, result] {
-                if (self)
-                    self->fetchFinished(provider, fetchId, result);
-            });
+            finishLater(std::move(result));
             return;
         }
         self->fetchFinished(provider, fetchId, std::move(result));

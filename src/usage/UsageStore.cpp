@@ -125,7 +125,6 @@ void UsageStore::stop()
     cancelAllScheduled();
     cancelAllInFlight();
     m_forcedAfterRequest.clear();
-    ++m_generation;
     setIsRefreshing(false);
     for (UsageProvider provider : kAllUsageProviders) {
         if (usage(provider).isLoading) {
@@ -166,7 +165,6 @@ void UsageStore::refresh(UsageProvider provider, bool force, RefreshCompletion d
     // they start joins this fetch.
     InFlight& flight = m_inFlight[provider];
     flight.id = fetchId;
-    flight.generation = m_generation;
     if (done)
         flight.waiters.push_back(std::move(done));
 
@@ -282,10 +280,10 @@ void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool
 
 void UsageStore::fetchFinished(UsageProvider provider, std::uint64_t fetchId, Result<ProviderUsage> result)
 {
+    // Stopping and a reset remove every flight, and fetch ids are never reused.
     auto isCurrent = [this, provider, fetchId] {
         auto it = m_inFlight.find(provider);
-        return it != m_inFlight.end() && it->second.id == fetchId && it->second.generation == m_generation
-            && !it->second.token.isCancelled();
+        return it != m_inFlight.end() && it->second.id == fetchId && !it->second.token.isCancelled();
     };
     if (!isCurrent())
         return; // stopped, cancelled or a reset began: the result changes nothing
@@ -411,7 +409,6 @@ void UsageStore::beginCodexReset()
     cancelAllInFlight();
     m_forcedAfterRequest.clear();
     cancelAllScheduled();
-    ++m_generation;
     setIsRefreshing(false);
 }
 

@@ -126,13 +126,8 @@ void UsageStore::stop()
     cancelAllInFlight();
     m_forcedAfterRequest.clear();
     setIsRefreshing(false);
-    for (UsageProvider provider : kAllUsageProviders) {
-        if (usage(provider).isLoading) {
-            ProviderUsage u = usage(provider);
-            u.isLoading = false;
-            assignUsage(u);
-        }
-    }
+    for (UsageProvider provider : kAllUsageProviders)
+        clearLoading(provider);
 }
 
 void UsageStore::refreshAllSoon()
@@ -444,11 +439,7 @@ void UsageStore::endCodexReset()
 {
     ASSERT_MAIN_THREAD();
     setResetInProgress(false);
-    if (codex().isLoading) {
-        ProviderUsage u = codex();
-        u.isLoading = false;
-        assignUsage(u);
-    }
+    clearLoading(UsageProvider::codex);
     scheduleRefresh(UsageProvider::codex, false, 0);
 }
 
@@ -538,6 +529,15 @@ void UsageStore::assignUsage(const ProviderUsage& usage)
         return;
     slot = usage;
     emit (this->*kChanged[std::size_t(usage.provider)])();
+}
+
+void UsageStore::clearLoading(UsageProvider provider)
+{
+    if (!usage(provider).isLoading)
+        return;
+    ProviderUsage u = usage(provider);
+    u.isLoading = false;
+    assignUsage(u);
 }
 
 void UsageStore::setIsRefreshing(bool value)

@@ -157,6 +157,8 @@ private:
     void setUsage(const ProviderUsage& usage);
     // Writes without calling onCodexUpdate.
     void assignUsage(const ProviderUsage& usage);
+    // Ends the provider's loading state (without calling onCodexUpdate).
+    void clearLoading(UsageProvider provider);
     void setIsRefreshing(bool value);
     void setHasNetwork(bool value);
     void setResetInProgress(bool value);

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <exception>
@@ -25,6 +26,20 @@ inline QByteArray read(const QString& relative, const QMap<QString, QString>& su
     for (auto it = substitutions.constBegin(); it != substitutions.constEnd(); ++it)
         bytes.replace(QByteArray("@") + it.key().toUtf8() + "@", it.value().toUtf8());
     return bytes;
+}
+
+// Each non-empty line of the JSON-lines file at `path` as an object (a line that is
+// no object as an empty one); nothing when the file cannot be read.
+inline QList<QJsonObject> jsonLines(const QString& path)
+{
+    QList<QJsonObject> out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (!line.isEmpty())
+            out.append(QJsonDocument::fromJson(line).object());
+    return out;
 }
 
 inline QJsonObject object(const QByteArray& bytes)

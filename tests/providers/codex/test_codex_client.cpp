@@ -1,5 +1,6 @@
 #include "BuildInfo.h"
 #include "support/TestSupport.h"
+#include "providers/ProviderFixtures.h"
 #include "platform/ForeignError.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
@@ -84,18 +85,7 @@ public:
 
     const QString& home() const { return m_home; }
 
-    QList<QJsonObject> log() const
-    {
-        QList<QJsonObject> out;
-        QFile f(m_log);
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            if (!line.isEmpty())
-                out.append(QJsonDocument::fromJson(line).object());
-        }
-        return out;
-    }
+    QList<QJsonObject> log() const { return fixtures::jsonLines(m_log); }
     QList<QJsonObject> received() const
     {
         QList<QJsonObject> out;

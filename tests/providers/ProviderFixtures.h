@@ -3,6 +3,7 @@
 #include "usage/ProviderClientError.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,6 +11,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <exception>
 #include <functional>
 
@@ -40,6 +42,20 @@ inline QList<QJsonObject> jsonLines(const QString& path)
         if (!line.isEmpty())
             out.append(QJsonDocument::fromJson(line).object());
     return out;
+}
+
+// Looks every 5 ms, for up to 10 s of real time, until `arrived` holds: for what a
+// fake program writes as it runs (its real I/O, never a schedule).
+inline bool waitForFake(const std::function<bool()>& arrived)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10'000) {
+        if (arrived())
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
 }
 
 inline QJsonObject object(const QByteArray& bytes)

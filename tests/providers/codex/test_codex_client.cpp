@@ -115,16 +115,13 @@ public:
     // Waits (for the program's real I/O) until a request with `id` has arrived.
     bool waitForRequest(qint64 id) const
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10'000) {
+        return fixtures::waitForFake([&] {
             for (const QJsonObject& m : received()) {
                 if (m.value("id").toInteger() == id)
                     return true;
             }
-            QThread::msleep(5);
-        }
-        return false;
+            return false;
+        });
     }
 
 private:

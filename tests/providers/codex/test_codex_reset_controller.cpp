@@ -153,14 +153,7 @@ public:
     // Waits (for the program's real I/O) until a consume request has arrived.
     bool waitForConsume() const
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10'000) {
-            if (!consumeKeys().isEmpty())
-                return true;
-            QThread::msleep(5);
-        }
-        return false;
+        return fixtures::waitForFake([this] { return !consumeKeys().isEmpty(); });
     }
 
 private:

@@ -178,3 +178,8 @@ bool ProviderClientError::operator==(const ProviderClientError& other) const
     return m_kind == other.m_kind && m_code == other.m_code && m_message == other.m_message
         && m_retryable == other.m_retryable && m_retryAfter == other.m_retryAfter;
 }
+
+QString ProviderClientError::redactedDescription(std::exception_ptr error)
+{
+    return sanitized(from(error).errorDescription());
+}

@@ -55,6 +55,8 @@ public:
     // First 8192 grapheme clusters, then Bearer tokens, token-like key/value pairs,
     // JWTs, "sk-" keys and GitHub tokens replaced by "[redacted]".
     static QString sanitized(const QString& text);
+    // The description of any error (normalised first), cut and redacted.
+    static QString redactedDescription(std::exception_ptr error);
 
     static constexpr qsizetype kSanitizedLimit = 8192;
     static constexpr double kMaximumRetryDelay = 7 * 24 * 3600.0; // a week

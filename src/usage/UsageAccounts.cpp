@@ -29,11 +29,6 @@ QString distributionWord(UsageProvider provider)
     return rawValue(provider);
 }
 
-// The localized description of any error, cut and redacted.
-QString redactedDescription(std::exception_ptr error)
-{
-    return ProviderClientError::sanitized(ProviderClientError::from(error).errorDescription());
-}
 
 } // namespace
 
@@ -338,7 +333,7 @@ void UsageAccounts::finishSetupAttempt(const std::shared_ptr<SetupPass>& pass, c
     if (outcome.ok())
         errors.remove(id);
     else
-        errors.insert(id, redactedDescription(outcome.error()));
+        errors.insert(id, ProviderClientError::redactedDescription(outcome.error()));
     setConnectionErrors(std::move(errors));
 
     const bool bridgeFed = profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity;
@@ -677,7 +672,7 @@ void UsageAccounts::mergeCopilotFolder(const QString& folder,
 {
     ASSERT_MAIN_THREAD();
     if (!accounts.ok()) {
-        setDiscoveryError(redactedDescription(accounts.error()));
+        setDiscoveryError(ProviderClientError::redactedDescription(accounts.error()));
         return;
     }
     const QList<CopilotUsageClient::Account>& listed = accounts.value();

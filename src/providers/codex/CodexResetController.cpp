@@ -273,8 +273,7 @@ void CodexResetController::finishSpend(const Spend& spend, Result<CodexResetResu
         // The attempt stays pending: the next confirmation repeats it with the same key.
         if (m_host)
             m_host->finishCodexReset(std::nullopt, spend.codexStores, spend.sameAccountStores);
-        const QString description = ProviderClientError::from(result.error()).errorDescription();
-        message = kUnconfirmedMessage + QLatin1Char('\n') + ProviderClientError::sanitized(description);
+        message = kUnconfirmedMessage + QLatin1Char('\n') + ProviderClientError::redactedDescription(result.error());
     }
     setBusyAccountID(std::nullopt);
     deliver(spend.done, message);

@@ -42,11 +42,6 @@ QJsonObject request(qint64 id, const QString& method, std::optional<QJsonObject>
     return o;
 }
 
-QString describe(std::exception_ptr error)
-{
-    return ProviderClientError::from(error).errorDescription();
-}
-
 } // namespace
 
 // One running program and the reads and writes of one exchange.
@@ -279,7 +274,7 @@ CodexUsageClient::Outcome CodexUsageClient::run(const std::optional<CodexResetAt
             child.kill();
             payload.refreshError = QStringLiteral("Обновление лимитов после сброса отменено.");
         } catch (...) {
-            payload.refreshError = ProviderClientError::sanitized(describe(std::current_exception()));
+            payload.refreshError = ProviderClientError::redactedDescription(std::current_exception());
         }
         child.terminate(kTerminateGrace);
         outcome.payload = std::move(payload);

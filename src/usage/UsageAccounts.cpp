@@ -219,6 +219,15 @@ void UsageAccounts::setConnectionErrors(ConnectionErrors errors)
     emit connectionErrorsChanged();
 }
 
+void UsageAccounts::later(std::function<void()> work)
+{
+    QPointer<UsageAccounts> self(this);
+    m_scheduler.post([self, work = std::move(work)] {
+        if (self)
+            work();
+    });
+}
+
 qsizetype UsageAccounts::indexOfProfile(const QString& id) const
 {
     for (qsizetype i = 0; i < m_profiles.size(); ++i) {
@@ -285,12 +294,9 @@ void UsageAccounts::scheduleSetup()
         return;
     auto pass = std::make_shared<SetupPass>();
     m_connectionTask = pass->cancel;
-    QPointer<UsageAccounts> self(this);
-    m_scheduler.post([self, pass] {
-        if (!self)
-            return;
-        pass->profiles = self->m_profiles;
-        self->connectPendingProfiles(pass);
+    later([this, pass] {
+        pass->profiles = m_profiles;
+        connectPendingProfiles(pass);
     });
 }
 
@@ -488,16 +494,12 @@ void UsageAccounts::refresh(const ProviderProfile& profile, bool force, std::fun
     ASSERT_MAIN_THREAD();
     const QString id = profile.id();
     UsageStore* store = isProfileVisible(id) ? m_stores.value(id) : nullptr;
-    QPointer<UsageAccounts> self(this);
     if (!store) {
-        if (done) {
-            m_scheduler.post([self, done = std::move(done)] {
-                if (self)
-                    done(false);
-            });
-        }
+        if (done)
+            later([done = std::move(done)] { done(false); });
         return;
     }
+    QPointer<UsageAccounts> self(this);
     store->refresh(profile.provider, force, [self, done = std::move(done)](bool clean) {
         if (self && done)
             done(clean);
@@ -654,15 +656,12 @@ void UsageAccounts::startCopilotMerge()
 
 void UsageAccounts::mergeNextCopilotFolder(const std::shared_ptr<CopilotMerge>& merge)
 {
-    QPointer<UsageAccounts> self(this);
     if (merge->next >= merge->folders.size()) {
         // Ends on a later turn, so a caller is never answered inside its own call.
-        m_scheduler.post([self, merge] {
-            if (self)
-                self->finishCopilotMerge(merge);
-        });
+        later([this, merge] { finishCopilotMerge(merge); });
         return;
     }
+    QPointer<UsageAccounts> self(this);
     const QString folder = merge->folders.at(merge->next++);
     m_operations.copilotAccounts(folder, [self, merge, folder](Result<QList<CopilotUsageClient::Account>> accounts) {
         if (!self)
@@ -758,14 +757,9 @@ void UsageAccounts::refreshAll(bool force, std::function<void(bool)> done)
 {
     ASSERT_MAIN_THREAD();
     const QList<ProviderProfile> visible = visibleProfiles();
-    QPointer<UsageAccounts> self(this);
     if (visible.isEmpty()) {
-        if (done) {
-            m_scheduler.post([self, done = std::move(done)] {
-                if (self)
-                    done(true);
-            });
-        }
+        if (done)
+            later([done = std::move(done)] { done(true); });
         return;
     }
     struct Join {
@@ -774,6 +768,7 @@ void UsageAccounts::refreshAll(bool force, std::function<void(bool)> done)
         std::function<void(bool)> done;
     };
     auto join = std::make_shared<Join>(Join{visible.size(), true, std::move(done)});
+    QPointer<UsageAccounts> self(this);
     for (const ProviderProfile& profile : visible) {
         refresh(profile, force, [self, join](bool clean) {
             join->allClean = join->allClean && clean;
@@ -810,9 +805,8 @@ void UsageAccounts::requestCodexReset(const CodexResetController::Confirmation& 
     ASSERT_MAIN_THREAD();
     const std::optional<CodexResetPlan> plan = codexResetPlan(profile.id(), confirmation.accountID);
     if (!plan) {
-        QPointer<UsageAccounts> self(this);
-        m_scheduler.post([self, done = std::move(done)] {
-            if (self && done)
+        later([done = std::move(done)] {
+            if (done)
                 done(Result<QString>::success(kResetRefusedMessage));
         });
         return;

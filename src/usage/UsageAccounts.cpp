@@ -247,9 +247,7 @@ void UsageAccounts::start()
         return;
     m_started = true;
     syncStores();
-    const bool bridgeFed = m_availableProviders.contains(UsageProvider::claude)
-        || m_availableProviders.contains(UsageProvider::antigravity);
-    if (bridgeFed) {
+    if (std::any_of(m_availableProviders.begin(), m_availableProviders.end(), usesStatusLine)) {
         QPointer<UsageAccounts> self(this);
         m_watcher.reset();
         m_watcher = m_operations.makeWatcher(paths::statusLineFolder(m_home, m_environment), [self] {
@@ -347,8 +345,7 @@ void UsageAccounts::finishSetupAttempt(const std::shared_ptr<SetupPass>& pass, c
         errors.insert(id, redactedDescription(outcome.error()));
     setConnectionErrors(std::move(errors));
 
-    const bool bridgeFed = profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity;
-    if (outcome.ok() && m_started && bridgeFed && isProfileVisible(id)) {
+    if (outcome.ok() && m_started && usesStatusLine(profile.provider) && isProfileVisible(id)) {
         // A freshly connected collector's data shows at once.
         QPointer<UsageAccounts> self(this);
         refresh(profile, false, [self, pass](bool) {
@@ -384,7 +381,7 @@ void UsageAccounts::statusLineFolderChanged()
     ASSERT_MAIN_THREAD();
     auto refresh = std::make_shared<BridgeRefresh>();
     for (const ProviderProfile& profile : visibleProfiles()) {
-        if (profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity)
+        if (usesStatusLine(profile.provider))
             refresh->profiles.append(profile);
     }
     refreshNextBridgeProfile(refresh);

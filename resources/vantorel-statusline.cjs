@@ -22,6 +22,8 @@ const INPUT_TIMEOUT_MS = 2000;
 const WRAPPED_TIMEOUT_MS = 10000;
 const CLAUDE_CONFIG_LIMIT = 64 << 20;
 const TITLES = { claude: 'Claude Code', antigravity: 'Antigravity' };
+// The command line options and the names they are read into; the installer reads its commands by them too.
+const OPTIONS = { '--provider': 'provider', '--bridge-dir': 'bridgeDir', '--config-dir': 'configDir', '--home': 'home', '--wrap': 'wrap' };
 
 function sha256Hex(text) {
     return crypto.createHash('sha256').update(text, 'utf8').digest('hex');
@@ -213,10 +215,9 @@ function statusText(provider, input) {
 }
 
 function parseArgs(argv) {
-    const names = { '--provider': 'provider', '--bridge-dir': 'bridgeDir', '--config-dir': 'configDir', '--home': 'home', '--wrap': 'wrap' };
     const out = {};
     for (let i = 0; i + 1 < argv.length; i += 2) {
-        const name = names[argv[i]];
+        const name = OPTIONS[argv[i]];
         if (name) out[name] = argv[i + 1];
     }
     return out;
@@ -326,6 +327,7 @@ async function main() {
 
 module.exports = {
     CLAUDE_MARKER,
+    OPTIONS,
     profileId,
     claudeAccountKey,
     claudeSnapshot,

@@ -25,6 +25,11 @@ const TITLES = { claude: 'Claude Code', antigravity: 'Antigravity' };
 // The command line options and the names they are read into; the installer reads its commands by them too.
 const OPTIONS = { '--provider': 'provider', '--bridge-dir': 'bridgeDir', '--config-dir': 'configDir', '--home': 'home', '--wrap': 'wrap' };
 
+// The tool's name, shown when nothing better is known.
+function titleOf(provider) {
+    return TITLES[provider] || 'Vantorel';
+}
+
 function sha256Hex(text) {
     return crypto.createHash('sha256').update(text, 'utf8').digest('hex');
 }
@@ -203,7 +208,7 @@ function cleanText(s, max) {
 function statusText(provider, input) {
     const parts = [];
     const model = isPlainObject(input) && isPlainObject(input.model) ? input.model.display_name : undefined;
-    parts.push(typeof model === 'string' && cleanText(model, 60) !== '' ? cleanText(model, 60) : (TITLES[provider] || 'Vantorel'));
+    parts.push(typeof model === 'string' && cleanText(model, 60) !== '' ? cleanText(model, 60) : titleOf(provider));
     if (provider === 'claude' && isPlainObject(input) && isPlainObject(input.rate_limits)) {
         const labels = { five_hour: '5 ч', seven_day: 'неделя' };
         for (const key of ['five_hour', 'seven_day']) {
@@ -311,7 +316,7 @@ function print(data) {
 
 async function main() {
     const options = parseArgs(process.argv.slice(2));
-    let line = TITLES[options.provider] || 'Vantorel';
+    let line = titleOf(options.provider);
     const bytes = await readInput();
     const input = parseInput(bytes);
     try { line = statusText(options.provider, input); } catch { /* keep the plain title */ }
@@ -340,7 +345,7 @@ if (require.main === module) {
     const bail = () => {
         if (!printed) {
             let title = 'Vantorel';
-            try { title = TITLES[parseArgs(process.argv.slice(2)).provider] || title; } catch { /* plain title */ }
+            try { title = titleOf(parseArgs(process.argv.slice(2)).provider); } catch { /* plain title */ }
             print(`${title}\n`);
         }
         process.exit(0);

@@ -208,7 +208,8 @@ function cleanText(s, max) {
 function statusText(provider, input) {
     const parts = [];
     const model = isPlainObject(input) && isPlainObject(input.model) ? input.model.display_name : undefined;
-    parts.push(typeof model === 'string' && cleanText(model, 60) !== '' ? cleanText(model, 60) : titleOf(provider));
+    const name = typeof model === 'string' ? cleanText(model, 60) : '';
+    parts.push(name !== '' ? name : titleOf(provider));
     if (provider === 'claude' && isPlainObject(input) && isPlainObject(input.rate_limits)) {
         const labels = { five_hour: '5 ч', seven_day: 'неделя' };
         for (const key of ['five_hour', 'seven_day']) {

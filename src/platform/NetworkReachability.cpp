@@ -33,8 +33,3 @@ bool NetworkReachability::isReachable() const
     QNetworkInformation* info = information();
     return info == nullptr || countsAsReachable(info->reachability());
 }
-
-bool NetworkReachability::hasBackend()
-{
-    return information() != nullptr;
-}

@@ -13,8 +13,6 @@ public:
     explicit NetworkReachability(QObject* parent = nullptr);
 
     bool isReachable() const;
-    // Whether a reachability backend is loaded.
-    static bool hasBackend();
 
 signals:
     // Emitted on every reachability update of the backend (repeats included).

@@ -50,6 +50,18 @@ QByteArray serialize(const QJsonArray& array);
 // A finite double as a JSON number; EncodeError otherwise.
 QJsonValue number(double value);
 
+// Every element of `array` decoded by `decode(value, path)`, where the path of
+// element i is "<path>[i]"; fails as a whole on the first failure.
+template <class Container, class Decode>
+Container decodeElements(const QJsonArray& array, const QString& path, const Decode& decode)
+{
+    Container out;
+    out.reserve(array.size());
+    for (qsizetype i = 0; i < array.size(); ++i)
+        out.push_back(decode(array.at(i), path + QLatin1Char('[') + QString::number(i) + QLatin1Char(']')));
+    return out;
+}
+
 // Typed views of one value; `path` names it in error details.
 qint64 toInteger(const QJsonValue& value, const QString& path = {});
 double toDouble(const QJsonValue& value, const QString& path = {});
@@ -99,11 +111,7 @@ public:
     template <class T>
     static std::vector<T> decodeArray(const QJsonArray& array, const std::function<T(const QJsonValue&, const QString& path)>& decode, const QString& path)
     {
-        std::vector<T> out;
-        out.reserve(array.size());
-        for (qsizetype i = 0; i < array.size(); ++i)
-            out.push_back(decode(array.at(i), path + QLatin1Char('[') + QString::number(i) + QLatin1Char(']')));
-        return out;
+        return decodeElements<std::vector<T>>(array, path, decode);
     }
 
     QString child(const QString& key) const;

@@ -1,9 +1,17 @@
 #pragma once
 
+#include "platform/Paths.h"
+#include "platform/ProcessEnvironment.h"
 #include "platform/StrictJson.h"
 
 #include <QString>
 #include <cmath>
+
+// Path of the bridge file named `stem` (".json" added) in the bridge folder.
+inline QString statusLineBridgeFilePath(const QString& home, const ProcessEnvironment& environment, const QString& stem)
+{
+    return paths::statusLineFolder(home, environment) + QLatin1Char('/') + stem + QStringLiteral(".json");
+}
 
 // The members every statusLine bridge file starts with: its format version, whom
 // it was written for and when (seconds since 1970).

@@ -35,9 +35,5 @@ E caseFromJson(const std::array<E, N>& cases, const QJsonValue& value, const QSt
 template <class Decode>
 auto decodeList(const QJsonArray& array, const QString& path, Decode decode)
 {
-    QList<decltype(decode(QJsonValue(), QString()))> out;
-    out.reserve(array.size());
-    for (qsizetype i = 0; i < array.size(); ++i)
-        out.append(decode(array.at(i), path + QLatin1Char('[') + QString::number(i) + QLatin1Char(']')));
-    return out;
+    return json::decodeElements<QList<decltype(decode(QJsonValue(), QString()))>>(array, path, decode);
 }

@@ -125,15 +125,9 @@ void UsageStore::stop()
     cancelAllScheduled();
     cancelAllInFlight();
     m_forcedAfterRequest.clear();
-    ++m_generation;
     setIsRefreshing(false);
-    for (UsageProvider provider : kAllUsageProviders) {
-        if (usage(provider).isLoading) {
-            ProviderUsage u = usage(provider);
-            u.isLoading = false;
-            assignUsage(u);
-        }
-    }
+    for (UsageProvider provider : kAllUsageProviders)
+        clearLoading(provider);
 }
 
 void UsageStore::refreshAllSoon()
@@ -166,7 +160,6 @@ void UsageStore::refresh(UsageProvider provider, bool force, RefreshCompletion d
     // they start joins this fetch.
     InFlight& flight = m_inFlight[provider];
     flight.id = fetchId;
-    flight.generation = m_generation;
     if (done)
         flight.waiters.push_back(std::move(done));
 
@@ -236,12 +229,14 @@ void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool
     const CancelToken token = m_inFlight.at(provider).token;
     QPointer<UsageStore> self(this);
     Scheduler* scheduler = &m_scheduler;
-    auto failLater = [self, scheduler, provider, fetchId](std::exception_ptr error) {
-        scheduler->post([self, provider, fetchId, error] {
+    // Records the result on the next turn of the loop.
+    auto finishLater = [self, scheduler, provider, fetchId](Result<ProviderUsage> result) {
+        scheduler->post([self, provider, fetchId, result] {
             if (self)
-                self->fetchFinished(provider, fetchId, Result<ProviderUsage>::failure(error));
+                self->fetchFinished(provider, fetchId, result);
         });
     };
+    auto failLater = [finishLater](std::exception_ptr error) { finishLater(Result<ProviderUsage>::failure(error)); };
 
     if (!usesStatusLine(provider) && !m_hasNetwork) {
         failLater(std::make_exception_ptr(
@@ -255,16 +250,13 @@ void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool
         return;
     }
 
-    Completion<ProviderUsage> done = [self, scheduler, provider, fetchId](Result<ProviderUsage> result) {
+    Completion<ProviderUsage> done = [self, provider, fetchId, finishLater](Result<ProviderUsage> result) {
         ASSERT_MAIN_THREAD();
         if (!self)
             return;
         if (self->m_launching) {
             // Completed inside the call that started it: record it on the next turn.
-            scheduler->post([self, provider, fetchId, result] {
-                if (self)
-                    self->fetchFinished(provider, fetchId, result);
-            });
+            finishLater(std::move(result));
             return;
         }
         self->fetchFinished(provider, fetchId, std::move(result));
@@ -283,10 +275,10 @@ void UsageStore::launchFetch(UsageProvider provider, std::uint64_t fetchId, bool
 
 void UsageStore::fetchFinished(UsageProvider provider, std::uint64_t fetchId, Result<ProviderUsage> result)
 {
+    // Stopping and a reset remove every flight, and fetch ids are never reused.
     auto isCurrent = [this, provider, fetchId] {
         auto it = m_inFlight.find(provider);
-        return it != m_inFlight.end() && it->second.id == fetchId && it->second.generation == m_generation
-            && !it->second.token.isCancelled();
+        return it != m_inFlight.end() && it->second.id == fetchId && !it->second.token.isCancelled();
     };
     if (!isCurrent())
         return; // stopped, cancelled or a reset began: the result changes nothing
@@ -412,7 +404,6 @@ void UsageStore::beginCodexReset()
     cancelAllInFlight();
     m_forcedAfterRequest.clear();
     cancelAllScheduled();
-    ++m_generation;
     setIsRefreshing(false);
 }
 
@@ -448,11 +439,7 @@ void UsageStore::endCodexReset()
 {
     ASSERT_MAIN_THREAD();
     setResetInProgress(false);
-    if (codex().isLoading) {
-        ProviderUsage u = codex();
-        u.isLoading = false;
-        assignUsage(u);
-    }
+    clearLoading(UsageProvider::codex);
     scheduleRefresh(UsageProvider::codex, false, 0);
 }
 
@@ -542,6 +529,15 @@ void UsageStore::assignUsage(const ProviderUsage& usage)
         return;
     slot = usage;
     emit (this->*kChanged[std::size_t(usage.provider)])();
+}
+
+void UsageStore::clearLoading(UsageProvider provider)
+{
+    if (!usage(provider).isLoading)
+        return;
+    ProviderUsage u = usage(provider);
+    u.isLoading = false;
+    assignUsage(u);
 }
 
 void UsageStore::setIsRefreshing(bool value)

@@ -134,7 +134,6 @@ signals:
 private:
     struct InFlight {
         std::uint64_t id = 0;
-        std::uint64_t generation = 0;
         CancelToken token;
         std::vector<RefreshCompletion> waiters;
     };
@@ -158,6 +157,8 @@ private:
     void setUsage(const ProviderUsage& usage);
     // Writes without calling onCodexUpdate.
     void assignUsage(const ProviderUsage& usage);
+    // Ends the provider's loading state (without calling onCodexUpdate).
+    void clearLoading(UsageProvider provider);
     void setIsRefreshing(bool value);
     void setHasNetwork(bool value);
     void setResetInProgress(bool value);
@@ -183,7 +184,6 @@ private:
     std::map<UsageProvider, InFlight> m_inFlight;
     std::set<UsageProvider> m_forcedAfterRequest;
     bool m_started = false;
-    std::uint64_t m_generation = 0;
     std::uint64_t m_nextFetchId = 1;
     std::unique_ptr<ConnectivityMonitor> m_monitor;
     // Set while a fetch operation is being called, so a completion that comes

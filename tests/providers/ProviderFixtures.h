@@ -3,12 +3,15 @@
 #include "usage/ProviderClientError.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <exception>
 #include <functional>
 
@@ -25,6 +28,34 @@ inline QByteArray read(const QString& relative, const QMap<QString, QString>& su
     for (auto it = substitutions.constBegin(); it != substitutions.constEnd(); ++it)
         bytes.replace(QByteArray("@") + it.key().toUtf8() + "@", it.value().toUtf8());
     return bytes;
+}
+
+// Each non-empty line of the JSON-lines file at `path` as an object (a line that is
+// no object as an empty one); nothing when the file cannot be read.
+inline QList<QJsonObject> jsonLines(const QString& path)
+{
+    QList<QJsonObject> out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (!line.isEmpty())
+            out.append(QJsonDocument::fromJson(line).object());
+    return out;
+}
+
+// Looks every 5 ms, for up to 10 s of real time, until `arrived` holds: for what a
+// fake program writes as it runs (its real I/O, never a schedule).
+inline bool waitForFake(const std::function<bool()>& arrived)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10'000) {
+        if (arrived())
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
 }
 
 inline QJsonObject object(const QByteArray& bytes)

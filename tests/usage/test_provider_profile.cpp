@@ -2,6 +2,8 @@
 #include "platform/StrictJson.h"
 #include "usage/ProviderProfile.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -21,15 +23,6 @@ ProviderProfile profile(UsageProvider provider, const QString& folder, std::opti
     p.name = QStringLiteral("n");
     p.accountIdentifier = std::move(account);
     return p;
-}
-
-UsageWindow window(const QString& id)
-{
-    UsageWindow w;
-    w.id = id;
-    w.title = id;
-    w.usedPercent = 10;
-    return w;
 }
 
 QStringList ids(const ProviderUsage& u)
@@ -243,7 +236,7 @@ private slots:
         p.hiddenAntigravityGroups = hidden;
         ProviderUsage u = ProviderUsage::placeholder(UsageProvider(usageProvider));
         for (const char* id : {"gemini-pro-5h", "3p-claude-weekly", "other", "gemini", "Gemini-x", "3p-gpt-5h"})
-            u.windows.append(window(QString::fromLatin1(id)));
+            u.windows.append(testsupport::limitWindow(QString::fromLatin1(id), 10));
         u.sourceNote = QStringLiteral("old");
         u.planName = QStringLiteral("plan");
         const ProviderUsage out = p.removingHiddenAntigravityGroups(u);

@@ -3,6 +3,8 @@
 #include "usage/UsageProvider.h"
 #include "usage/UsageWindow.h"
 
+#include "support/TestSupport.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
@@ -11,6 +13,8 @@
 
 using UsageChange = std::function<void(ProviderUsage&)>;
 Q_DECLARE_METATYPE(UsageChange)
+
+using testsupport::limitWindow;
 
 namespace {
 
@@ -26,26 +30,17 @@ QStringList sortedKeys(const QJsonObject& o)
     return keys;
 }
 
-UsageWindow window(const QString& id, double used)
-{
-    UsageWindow w;
-    w.id = id;
-    w.title = id;
-    w.usedPercent = used;
-    return w;
-}
-
 // Every one of the 19 fields set.
 ProviderUsage fullUsage()
 {
     ProviderUsage u;
     u.provider = UsageProvider::codex;
     u.planName = QStringLiteral("Pro");
-    UsageWindow w = window(QStringLiteral("codex-primary"), 42.5);
+    UsageWindow w = limitWindow(QStringLiteral("codex-primary"), 42.5);
     w.resetsAt = Timestamp::fromSinceReference(800000000.5);
     w.durationMinutes = 300;
     w.observedAt = Timestamp::fromSinceReference(799999000);
-    u.windows = {w, window(QStringLiteral("codex-secondary"), 100)};
+    u.windows = {w, limitWindow(QStringLiteral("codex-secondary"), 100)};
     u.updatedAt = Timestamp::fromSinceReference(799999999.25);
     u.errorMessage = QStringLiteral("Ошибка");
     u.isLoading = true;
@@ -149,7 +144,7 @@ private slots:
 
     void windowJson()
     {
-        UsageWindow minimal = window(QStringLiteral("five_hour"), 12.5);
+        UsageWindow minimal = limitWindow(QStringLiteral("five_hour"), 12.5);
         QCOMPARE(sortedKeys(minimal.toJson()), (QStringList {"id", "title", "usedPercent"}));
         QCOMPARE(UsageWindow::fromJson(minimal.toJson()), minimal);
 
@@ -278,18 +273,18 @@ private slots:
     {
         ProviderUsage u = ProviderUsage::placeholder(UsageProvider::codex);
         QVERIFY(!u.peakUsedPercent());
-        u.windows = {window("a", 40), window("b", 100), window("c", 100), window("d", -3)};
+        u.windows = {limitWindow("a", 40), limitWindow("b", 100), limitWindow("c", 100), limitWindow("d", -3)};
         QCOMPARE(u.peakUsedPercent(), std::optional(100.0));
-        u.windows = {window("a", 130.5)};
+        u.windows = {limitWindow("a", 130.5)};
         QCOMPARE(u.peakUsedPercent(), std::optional(130.5));
     }
 
     void nonFiniteNumbersAreNotEncoded()
     {
         ProviderUsage u = ProviderUsage::placeholder(UsageProvider::codex);
-        u.windows = {window("a", std::numeric_limits<double>::quiet_NaN())};
+        u.windows = {limitWindow("a", std::numeric_limits<double>::quiet_NaN())};
         QVERIFY_THROWS_EXCEPTION(json::EncodeError, u.toJson());
-        u.windows = {window("a", 1)};
+        u.windows = {limitWindow("a", 1)};
         u.updatedAt = Timestamp::fromSinceReference(std::numeric_limits<double>::infinity());
         QVERIFY_THROWS_EXCEPTION(json::EncodeError, u.toJson());
     }

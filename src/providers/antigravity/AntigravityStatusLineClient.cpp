@@ -2,7 +2,6 @@
 
 #include "platform/FileRead.h"
 #include "providers/StatusLineBridge.h"
-#include "platform/Paths.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
 #include "platform/Workers.h"
@@ -64,7 +63,7 @@ AntigravityStatusLineClient::AntigravityStatusLineClient(ProviderProfile profile
 
 QString AntigravityStatusLineClient::bridgeFilePath() const
 {
-    return paths::statusLineFolder(m_home, m_environment) + QLatin1Char('/') + m_profile.id() + QStringLiteral(".json");
+    return statusLineBridgeFilePath(m_home, m_environment, m_profile.id());
 }
 
 QString AntigravityStatusLineClient::credentialFilePath() const

@@ -3,8 +3,8 @@
 #include "ClaudeStatusLineMapping.h"
 #include "ClaudeUsageParser.h"
 #include "platform/FileRead.h"
-#include "platform/Paths.h"
 #include "platform/StrictJson.h"
+#include "providers/StatusLineBridge.h"
 #include "usage/ProviderClientError.h"
 
 namespace {
@@ -39,8 +39,7 @@ ClaudeStatusLineClient::ClaudeStatusLineClient(ProviderProfile profile, QString 
 
 QString ClaudeStatusLineClient::bridgeFilePath() const
 {
-    return paths::statusLineFolder(m_home, m_environment) + QLatin1Char('/') + m_profile.claudeDirectoryTag(m_home)
-        + QStringLiteral(".json");
+    return statusLineBridgeFilePath(m_home, m_environment, m_profile.claudeDirectoryTag(m_home));
 }
 
 QString ClaudeStatusLineClient::markerPath() const

@@ -2,6 +2,7 @@
 
 #include "ClaudeControlTransport.h"
 #include "ClaudeStatusLineClient.h"
+#include "ClaudeWindows.h"
 #include "platform/MainThread.h"
 #include "platform/Workers.h"
 #include "usage/ProviderClientError.h"
@@ -53,7 +54,7 @@ QList<UsageWindow> ClaudeUsageClient::removingElapsedWindows(const QList<UsageWi
     for (const UsageWindow& w : windows) {
         if (!w.resetsAt || *w.resetsAt > now) {
             out.append(w);
-        } else if (w.id == QLatin1String("five_hour")) {
+        } else if (w.id == claudewindows::kFiveHourId) {
             UsageWindow kept = w;
             kept.resetsAt.reset();
             out.append(kept);

@@ -1,5 +1,6 @@
 #include "BuildInfo.h"
 #include "support/TestSupport.h"
+#include "providers/ProviderFixtures.h"
 #include "platform/ForeignError.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
@@ -84,18 +85,7 @@ public:
 
     const QString& home() const { return m_home; }
 
-    QList<QJsonObject> log() const
-    {
-        QList<QJsonObject> out;
-        QFile f(m_log);
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            if (!line.isEmpty())
-                out.append(QJsonDocument::fromJson(line).object());
-        }
-        return out;
-    }
+    QList<QJsonObject> log() const { return fixtures::jsonLines(m_log); }
     QList<QJsonObject> received() const
     {
         QList<QJsonObject> out;
@@ -125,16 +115,13 @@ public:
     // Waits (for the program's real I/O) until a request with `id` has arrived.
     bool waitForRequest(qint64 id) const
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10'000) {
+        return fixtures::waitForFake([&] {
             for (const QJsonObject& m : received()) {
                 if (m.value("id").toInteger() == id)
                     return true;
             }
-            QThread::msleep(5);
-        }
-        return false;
+            return false;
+        });
     }
 
 private:

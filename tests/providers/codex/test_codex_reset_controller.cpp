@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "providers/ProviderFixtures.h"
 #include "providers/codex/CodexUsageFixtures.h"
 #include "platform/Defaults.h"
 #include "platform/ForeignError.h"
@@ -129,16 +130,7 @@ public:
         return c;
     }
 
-    QList<QJsonObject> log() const
-    {
-        QList<QJsonObject> out;
-        QFile f(logPath());
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : f.readAll().split('\n'))
-                if (!line.isEmpty())
-                    out.append(QJsonDocument::fromJson(line).object());
-        return out;
-    }
+    QList<QJsonObject> log() const { return fixtures::jsonLines(logPath()); }
     // The idempotency key of every consume request the server ever received, in order.
     QStringList consumeKeys() const
     {
@@ -161,14 +153,7 @@ public:
     // Waits (for the program's real I/O) until a consume request has arrived.
     bool waitForConsume() const
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10'000) {
-            if (!consumeKeys().isEmpty())
-                return true;
-            QThread::msleep(5);
-        }
-        return false;
+        return fixtures::waitForFake([this] { return !consumeKeys().isEmpty(); });
     }
 
 private:

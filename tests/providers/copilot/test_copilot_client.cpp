@@ -6,6 +6,7 @@
 #include "platform/Text.h"
 #include "usage/ProviderClientError.h"
 
+#include "providers/ProviderFixtures.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -120,15 +121,10 @@ class CopilotClientTest : public QObject {
 
     QList<QJsonObject> logEntries(const QString& event = {}) const
     {
-        QFile f(m_logPath);
         QList<QJsonObject> out;
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            const QJsonObject o = QJsonDocument::fromJson(line).object();
+        for (const QJsonObject& o : fixtures::jsonLines(m_logPath))
             if (!o.isEmpty() && (event.isEmpty() || o.value("event").toString() == event))
                 out.append(o);
-        }
         return out;
     }
     QList<QJsonObject> requests() const

@@ -15,7 +15,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const crypto = require('crypto');
-const { CLAUDE_MARKER } = require('./vantorel-statusline.cjs');
+const { CLAUDE_MARKER, OPTIONS } = require('./vantorel-statusline.cjs');
 
 const COLLECTOR = 'vantorel-statusline.cjs';
 const COLLECTOR_STEM = 'vantorel-statusline';
@@ -100,9 +100,8 @@ function parseCommand(cmd) {
     const words = splitWords(cmd);
     if (!words || words.length < 4 || path.basename(words[1]) !== COLLECTOR) return null;
     const parts = { node: words[0], collector: words[1], wrap: null };
-    const names = { '--provider': 'provider', '--bridge-dir': 'bridgeDir', '--config-dir': 'configDir', '--home': 'home', '--wrap': 'wrap' };
     for (let i = 2; i < words.length; i += 2) {
-        const name = names[words[i]];
+        const name = OPTIONS[words[i]];
         if (!name || i + 1 >= words.length) return null;
         parts[name] = words[i + 1];
     }

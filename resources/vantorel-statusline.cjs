@@ -22,6 +22,13 @@ const INPUT_TIMEOUT_MS = 2000;
 const WRAPPED_TIMEOUT_MS = 10000;
 const CLAUDE_CONFIG_LIMIT = 64 << 20;
 const TITLES = { claude: 'Claude Code', antigravity: 'Antigravity' };
+// The command line options and the names they are read into; the installer reads its commands by them too.
+const OPTIONS = { '--provider': 'provider', '--bridge-dir': 'bridgeDir', '--config-dir': 'configDir', '--home': 'home', '--wrap': 'wrap' };
+
+// The tool's name, shown when nothing better is known.
+function titleOf(provider) {
+    return TITLES[provider] || 'Vantorel';
+}
 
 function sha256Hex(text) {
     return crypto.createHash('sha256').update(text, 'utf8').digest('hex');
@@ -201,7 +208,8 @@ function cleanText(s, max) {
 function statusText(provider, input) {
     const parts = [];
     const model = isPlainObject(input) && isPlainObject(input.model) ? input.model.display_name : undefined;
-    parts.push(typeof model === 'string' && cleanText(model, 60) !== '' ? cleanText(model, 60) : (TITLES[provider] || 'Vantorel'));
+    const name = typeof model === 'string' ? cleanText(model, 60) : '';
+    parts.push(name !== '' ? name : titleOf(provider));
     if (provider === 'claude' && isPlainObject(input) && isPlainObject(input.rate_limits)) {
         const labels = { five_hour: '5 ч', seven_day: 'неделя' };
         for (const key of ['five_hour', 'seven_day']) {
@@ -213,10 +221,9 @@ function statusText(provider, input) {
 }
 
 function parseArgs(argv) {
-    const names = { '--provider': 'provider', '--bridge-dir': 'bridgeDir', '--config-dir': 'configDir', '--home': 'home', '--wrap': 'wrap' };
     const out = {};
     for (let i = 0; i + 1 < argv.length; i += 2) {
-        const name = names[argv[i]];
+        const name = OPTIONS[argv[i]];
         if (name) out[name] = argv[i + 1];
     }
     return out;
@@ -310,7 +317,7 @@ function print(data) {
 
 async function main() {
     const options = parseArgs(process.argv.slice(2));
-    let line = TITLES[options.provider] || 'Vantorel';
+    let line = titleOf(options.provider);
     const bytes = await readInput();
     const input = parseInput(bytes);
     try { line = statusText(options.provider, input); } catch { /* keep the plain title */ }
@@ -326,6 +333,7 @@ async function main() {
 
 module.exports = {
     CLAUDE_MARKER,
+    OPTIONS,
     profileId,
     claudeAccountKey,
     claudeSnapshot,
@@ -338,7 +346,7 @@ if (require.main === module) {
     const bail = () => {
         if (!printed) {
             let title = 'Vantorel';
-            try { title = TITLES[parseArgs(process.argv.slice(2)).provider] || title; } catch { /* plain title */ }
+            try { title = titleOf(parseArgs(process.argv.slice(2)).provider); } catch { /* plain title */ }
             print(`${title}\n`);
         }
         process.exit(0);

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -24,17 +23,6 @@ QString withoutTrailingSlashes(QString path)
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
-}
-
-int providerPosition(UsageProvider provider)
-{
-    switch (provider) {
-    case UsageProvider::claude: return 0;
-    case UsageProvider::codex: return 1;
-    case UsageProvider::copilot: return 2;
-    case UsageProvider::antigravity: return 3;
-    }
-    return std::numeric_limits<int>::max();
 }
 
 } // namespace
@@ -61,16 +49,9 @@ ProfileDiscovery::ScanRow ProfileDiscovery::scanRow(UsageProvider provider)
 
 QList<UsageProvider> ProfileDiscovery::offeredProviders(AppDistributionChannel channel)
 {
-    QList<UsageProvider> providers = ProviderIntegrationDescriptor::availableProviders(
-        {UsageProvider::codex, UsageProvider::claude, UsageProvider::copilot, UsageProvider::antigravity}, channel);
-    std::stable_sort(providers.begin(), providers.end(), [](UsageProvider a, UsageProvider b) {
-        const int pa = providerPosition(a);
-        const int pb = providerPosition(b);
-        if (pa != pb)
-            return pa < pb;
-        return text::lessByCodePoints(rawValue(a), rawValue(b));
-    });
-    return providers;
+    // availableProviders keeps the order it is given.
+    return ProviderIntegrationDescriptor::availableProviders(
+        {UsageProvider::claude, UsageProvider::codex, UsageProvider::copilot, UsageProvider::antigravity}, channel);
 }
 
 bool ProfileDiscovery::folderPathOrder(const QString& a, const QString& b)

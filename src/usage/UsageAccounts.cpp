@@ -214,6 +214,15 @@ void UsageAccounts::setConnectionErrors(ConnectionErrors errors)
     emit connectionErrorsChanged();
 }
 
+void UsageAccounts::later(std::function<void()> work)
+{
+    QPointer<UsageAccounts> self(this);
+    m_scheduler.post([self, work = std::move(work)] {
+        if (self)
+            work();
+    });
+}
+
 qsizetype UsageAccounts::indexOfProfile(const QString& id) const
 {
     for (qsizetype i = 0; i < m_profiles.size(); ++i) {
@@ -233,9 +242,7 @@ void UsageAccounts::start()
         return;
     m_started = true;
     syncStores();
-    const bool bridgeFed = m_availableProviders.contains(UsageProvider::claude)
-        || m_availableProviders.contains(UsageProvider::antigravity);
-    if (bridgeFed) {
+    if (std::any_of(m_availableProviders.begin(), m_availableProviders.end(), usesStatusLine)) {
         QPointer<UsageAccounts> self(this);
         m_watcher.reset();
         m_watcher = m_operations.makeWatcher(paths::statusLineFolder(m_home, m_environment), [self] {
@@ -280,12 +287,9 @@ void UsageAccounts::scheduleSetup()
         return;
     auto pass = std::make_shared<SetupPass>();
     m_connectionTask = pass->cancel;
-    QPointer<UsageAccounts> self(this);
-    m_scheduler.post([self, pass] {
-        if (!self)
-            return;
-        pass->profiles = self->m_profiles;
-        self->connectPendingProfiles(pass);
+    later([this, pass] {
+        pass->profiles = m_profiles;
+        connectPendingProfiles(pass);
     });
 }
 
@@ -336,8 +340,7 @@ void UsageAccounts::finishSetupAttempt(const std::shared_ptr<SetupPass>& pass, c
         errors.insert(id, ProviderClientError::redactedDescription(outcome.error()));
     setConnectionErrors(std::move(errors));
 
-    const bool bridgeFed = profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity;
-    if (outcome.ok() && m_started && bridgeFed && isProfileVisible(id)) {
+    if (outcome.ok() && m_started && usesStatusLine(profile.provider) && isProfileVisible(id)) {
         // A freshly connected collector's data shows at once.
         QPointer<UsageAccounts> self(this);
         refresh(profile, false, [self, pass](bool) {
@@ -373,7 +376,7 @@ void UsageAccounts::statusLineFolderChanged()
     ASSERT_MAIN_THREAD();
     auto refresh = std::make_shared<BridgeRefresh>();
     for (const ProviderProfile& profile : visibleProfiles()) {
-        if (profile.provider == UsageProvider::claude || profile.provider == UsageProvider::antigravity)
+        if (usesStatusLine(profile.provider))
             refresh->profiles.append(profile);
     }
     refreshNextBridgeProfile(refresh);
@@ -483,16 +486,12 @@ void UsageAccounts::refresh(const ProviderProfile& profile, bool force, std::fun
     ASSERT_MAIN_THREAD();
     const QString id = profile.id();
     UsageStore* store = isProfileVisible(id) ? m_stores.value(id) : nullptr;
-    QPointer<UsageAccounts> self(this);
     if (!store) {
-        if (done) {
-            m_scheduler.post([self, done = std::move(done)] {
-                if (self)
-                    done(false);
-            });
-        }
+        if (done)
+            later([done = std::move(done)] { done(false); });
         return;
     }
+    QPointer<UsageAccounts> self(this);
     store->refresh(profile.provider, force, [self, done = std::move(done)](bool clean) {
         if (self && done)
             done(clean);
@@ -649,15 +648,12 @@ void UsageAccounts::startCopilotMerge()
 
 void UsageAccounts::mergeNextCopilotFolder(const std::shared_ptr<CopilotMerge>& merge)
 {
-    QPointer<UsageAccounts> self(this);
     if (merge->next >= merge->folders.size()) {
         // Ends on a later turn, so a caller is never answered inside its own call.
-        m_scheduler.post([self, merge] {
-            if (self)
-                self->finishCopilotMerge(merge);
-        });
+        later([this, merge] { finishCopilotMerge(merge); });
         return;
     }
+    QPointer<UsageAccounts> self(this);
     const QString folder = merge->folders.at(merge->next++);
     m_operations.copilotAccounts(folder, [self, merge, folder](Result<QList<CopilotUsageClient::Account>> accounts) {
         if (!self)
@@ -753,14 +749,9 @@ void UsageAccounts::refreshAll(bool force, std::function<void(bool)> done)
 {
     ASSERT_MAIN_THREAD();
     const QList<ProviderProfile> visible = visibleProfiles();
-    QPointer<UsageAccounts> self(this);
     if (visible.isEmpty()) {
-        if (done) {
-            m_scheduler.post([self, done = std::move(done)] {
-                if (self)
-                    done(true);
-            });
-        }
+        if (done)
+            later([done = std::move(done)] { done(true); });
         return;
     }
     struct Join {
@@ -769,6 +760,7 @@ void UsageAccounts::refreshAll(bool force, std::function<void(bool)> done)
         std::function<void(bool)> done;
     };
     auto join = std::make_shared<Join>(Join{visible.size(), true, std::move(done)});
+    QPointer<UsageAccounts> self(this);
     for (const ProviderProfile& profile : visible) {
         refresh(profile, force, [self, join](bool clean) {
             join->allClean = join->allClean && clean;
@@ -805,9 +797,8 @@ void UsageAccounts::requestCodexReset(const CodexResetController::Confirmation& 
     ASSERT_MAIN_THREAD();
     const std::optional<CodexResetPlan> plan = codexResetPlan(profile.id(), confirmation.accountID);
     if (!plan) {
-        QPointer<UsageAccounts> self(this);
-        m_scheduler.post([self, done = std::move(done)] {
-            if (self && done)
+        later([done = std::move(done)] {
+            if (done)
                 done(Result<QString>::success(kResetRefusedMessage));
         });
         return;

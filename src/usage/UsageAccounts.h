@@ -225,6 +225,8 @@ private:
     void setDiscoveryError(std::optional<QString> error);
     void setConnectionErrors(ConnectionErrors errors);
     qsizetype indexOfProfile(const QString& id) const;
+    // Runs `work` on a later turn of the main thread, unless the registry is gone by then.
+    void later(std::function<void()> work);
     void backUpUnreadableList();
 
     void startCopilotMerge();

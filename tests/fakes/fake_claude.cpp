@@ -24,7 +24,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcessEnvironment>
 
 #include <cerrno>
 #include <csignal>
@@ -64,13 +63,9 @@ void record(const QString& path, const QByteArray& input, const QStringList& arg
 {
     if (path.isEmpty())
         return;
-    QJsonObject env;
-    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : system.keys())
-        env.insert(key, system.value(key));
     QJsonObject log {
         {QStringLiteral("arguments"), QJsonArray::fromStringList(arguments)},
-        {QStringLiteral("environment"), env},
+        {QStringLiteral("environment"), environmentObject()},
         {QStringLiteral("directory"), QDir::currentPath()},
         {QStringLiteral("input"), QString::fromUtf8(input)},
         {QStringLiteral("pid"), static_cast<qint64>(::getpid())},
@@ -94,10 +89,10 @@ int main(int argc, char** argv)
     QStringList arguments = app.arguments();
     arguments.removeFirst();
 
-    QFile scenarioFile(qEnvironmentVariable("FAKE_CLAUDE_SCENARIO"));
-    if (!scenarioFile.open(QIODevice::ReadOnly))
+    const std::optional<QJsonObject> read = readScenario(qEnvironmentVariable("FAKE_CLAUDE_SCENARIO"));
+    if (!read)
         return 64;
-    const QJsonObject scenario = QJsonDocument::fromJson(scenarioFile.readAll()).object();
+    const QJsonObject& scenario = *read;
 
     if (scenario.value(QStringLiteral("ignoreTerm")).toBool())
         std::signal(SIGTERM, SIG_IGN);
@@ -118,7 +113,7 @@ int main(int argc, char** argv)
                 {QStringLiteral("type"), QStringLiteral("control_response")},
                 {QStringLiteral("response"), response},
             };
-            writeAll(1, QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+            writeAll(1, jsonLine(line));
         } else if (step.contains(QStringLiteral("fill"))) {
             const QJsonObject fill = step.value(QStringLiteral("fill")).toObject();
             const QByteArray text = fill.value(QStringLiteral("text")).toString(QStringLiteral("x")).toUtf8();

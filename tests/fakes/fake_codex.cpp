@@ -53,7 +53,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QProcessEnvironment>
 #include <QThread>
 
 #include <csignal>
@@ -78,7 +77,7 @@ void writeAll(int fd, const QByteArray& bytes)
 void logObject(const QJsonObject& object)
 {
     if (g_logFd >= 0)
-        writeAll(g_logFd, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+        writeAll(g_logFd, jsonLine(object));
 }
 
 [[noreturn]] void finish(int status)
@@ -102,25 +101,6 @@ void sleepMs(int ms)
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-QJsonValue substituteId(const QJsonValue& value, qint64 id)
-{
-    if (value.isString() && value.toString() == QLatin1String("$ID"))
-        return QJsonValue(id);
-    if (value.isObject()) {
-        QJsonObject o = value.toObject();
-        for (auto it = o.begin(); it != o.end(); ++it)
-            it.value() = substituteId(it.value(), id);
-        return o;
-    }
-    if (value.isArray()) {
-        QJsonArray a = value.toArray();
-        for (qsizetype i = 0; i < a.size(); ++i)
-            a[i] = substituteId(a.at(i), id);
-        return a;
-    }
-    return value;
-}
-
 QByteArray linesOf(const QJsonValue& list, qint64 id)
 {
     QByteArray out;
@@ -128,7 +108,7 @@ QByteArray linesOf(const QJsonValue& list, qint64 id)
         if (entry.isString())
             out += entry.toString().replace(QLatin1String("$ID"), QString::number(id)).toUtf8() + '\n';
         else
-            out += QJsonDocument(substituteId(entry, id).toObject()).toJson(QJsonDocument::Compact) + '\n';
+            out += jsonLine(withPlaceholders(entry, {{QStringLiteral("$ID"), QJsonValue(id)}}).toObject());
     }
     return out;
 }
@@ -237,12 +217,12 @@ int main(int argc, char** argv)
     QJsonObject scenario;
     const QString path = scenarioPath(argc, argv);
     if (!path.isEmpty()) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) {
+        const std::optional<QJsonObject> read = readScenario(path);
+        if (!read) {
             std::fprintf(stderr, "fake_codex: cannot read scenario %s\n", qPrintable(path));
             return 90;
         }
-        scenario = QJsonDocument::fromJson(f.readAll()).object();
+        scenario = *read;
     }
 
     QString logPath = QString::fromLocal8Bit(qgetenv("FAKE_CODEX_LOG"));
@@ -254,21 +234,13 @@ int main(int argc, char** argv)
     QJsonArray args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
-    QJsonObject env;
-    const QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : pe.keys())
-        env.insert(key, pe.value(key));
     logObject({{QStringLiteral("start"), QJsonObject {{QStringLiteral("args"), args},
-                                                      {QStringLiteral("env"), env},
+                                                      {QStringLiteral("env"), environmentObject()},
                                                       {QStringLiteral("cwd"), QDir::currentPath()},
                                                       {QStringLiteral("pid"), qint64(::getpid())}}}});
 
-    if (scenario.value(QStringLiteral("ignoreSigterm")).toBool()) {
-        struct sigaction sa {};
-        sa.sa_handler = onSigterm;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGTERM, &sa, nullptr);
-    }
+    if (scenario.value(QStringLiteral("ignoreSigterm")).toBool())
+        catchSignal(SIGTERM, onSigterm);
     if (scenario.contains(QStringLiteral("stderr")))
         writeAll(STDERR_FILENO, scenario.value(QStringLiteral("stderr")).toString().toUtf8());
     if (scenario.contains(QStringLiteral("exitAtStart")))

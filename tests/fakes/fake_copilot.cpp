@@ -44,7 +44,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -70,7 +69,7 @@ void writeAll(int fd, const QByteArray& bytes)
 void log(const QJsonObject& entry)
 {
     if (g_logFd >= 0)
-        writeAll(g_logFd, QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+        writeAll(g_logFd, jsonLine(entry));
 }
 
 void onTerm(int)
@@ -91,27 +90,7 @@ void onTerm(int)
 
 QJsonValue substitute(const QJsonValue& value, qint64 id)
 {
-    if (value.isString()) {
-        if (value.toString() == QLatin1String("$id"))
-            return id;
-        if (value.toString() == QLatin1String("$otherId"))
-            return id + 100;
-        return value;
-    }
-    if (value.isArray()) {
-        QJsonArray out;
-        for (const QJsonValue& v : value.toArray())
-            out.append(substitute(v, id));
-        return out;
-    }
-    if (value.isObject()) {
-        QJsonObject out;
-        const QJsonObject o = value.toObject();
-        for (auto it = o.begin(); it != o.end(); ++it)
-            out.insert(it.key(), substitute(it.value(), id));
-        return out;
-    }
-    return value;
+    return withPlaceholders(value, {{QStringLiteral("$id"), id}, {QStringLiteral("$otherId"), id + 100}});
 }
 
 QByteArray bodyOf(const QJsonValue& message)
@@ -228,32 +207,24 @@ bool readRequest(QByteArray& buffer, QByteArray& header, QByteArray& body)
 
 int main(int argc, char** argv)
 {
-    const QByteArray scenarioPath = qgetenv("FAKE_COPILOT_SCENARIO");
-    QFile file(QString::fromLocal8Bit(scenarioPath));
-    if (scenarioPath.isEmpty() || !file.open(QIODevice::ReadOnly))
+    const std::optional<QJsonObject> read = readScenario(qEnvironmentVariable("FAKE_COPILOT_SCENARIO"));
+    if (!read)
         return 2;
-    const QJsonObject scenario = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject& scenario = *read;
 
     const QString logPath = scenario.value(QLatin1String("log")).toString();
     if (!logPath.isEmpty())
         g_logFd = ::open(QFile::encodeName(logPath).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     g_ignoreTerm = scenario.value(QLatin1String("ignoreTerm")).toBool();
-    struct sigaction term {};
-    term.sa_handler = onTerm;
-    sigemptyset(&term.sa_mask);
-    ::sigaction(SIGTERM, &term, nullptr);
+    catchSignal(SIGTERM, onTerm);
 
     QJsonArray args;
     for (int i = 0; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
-    QJsonObject env;
-    const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : system.keys())
-        env.insert(key, system.value(key));
     log({{QStringLiteral("event"), QStringLiteral("start")},
          {QStringLiteral("argv"), args},
          {QStringLiteral("cwd"), QDir::currentPath()},
-         {QStringLiteral("env"), env}});
+         {QStringLiteral("env"), environmentObject()}});
 
     run(scenario.value(QLatin1String("onStart")).toArray(), 0);
 

@@ -22,8 +22,9 @@ function claudeProfile(t, folder = '.claude-team') {
     const accountFile = folder === '.claude' ? path.join(home, '.claude.json') : path.join(configDir, '.claude.json');
     s.writeClaudeAccount(accountFile, ACCOUNT, ORGANIZATION);
     const bridgeDir = s.defaultBridge(home);
+    const id = s.sha256Hex(`claude\0${configDir}`);
     const args = ['--provider', 'claude', '--bridge-dir', bridgeDir, '--config-dir', configDir, '--home', home];
-    return { home, configDir, bridgeDir, args, accountFile };
+    return { home, configDir, bridgeDir, args, accountFile, id };
 }
 
 function antigravityProfile(t) {
@@ -74,7 +75,7 @@ test('claude: the windows of the input become the bridge file', (t) => {
         const after = Date.now() / 1000;
         assert.equal(r.status, 0, c.name);
         assert.equal(r.stdout.toString(), `${c.line}\n`, c.name);
-        const id = s.sha256Hex(`claude\0${p.configDir}`);
+        const id = p.id;
         if (c.want === null) {
             assert.deepEqual(bridgeFiles(p.bridgeDir), [], `${c.name}: nothing to write`);
             continue;
@@ -98,8 +99,8 @@ test('claude: the file name and account follow the profile folder', (t) => {
     const cases = [
         { folder: '.claude-personal', stem: () => 'personal' },
         { folder: '.claude-work', stem: () => 'work' },
-        { folder: '.claude', stem: (p) => s.sha256Hex(`claude\0${p.configDir}`) }, // account in the home folder
-        { folder: 'elsewhere', stem: (p) => s.sha256Hex(`claude\0${p.configDir}`) },
+        { folder: '.claude', stem: (p) => p.id }, // account in the home folder
+        { folder: 'elsewhere', stem: (p) => p.id },
     ];
     for (const c of cases) {
         const p = claudeProfile(t, c.folder);
@@ -150,7 +151,7 @@ test('any failure still prints a line and exits 0', (t) => {
     assert.equal(fs.readFileSync(blocked, 'utf8'), '');
 
     // The bridge file's name is taken by a folder: the rename fails and no temporary file stays.
-    fs.mkdirSync(path.join(p.bridgeDir, `${s.sha256Hex(`claude\0${p.configDir}`)}.json`), { recursive: true });
+    fs.mkdirSync(path.join(p.bridgeDir, `${p.id}.json`), { recursive: true });
     const r = s.runCollector(p.args, good);
     assert.equal(r.status, 0);
     assert.equal(r.stdout.toString(), 'Opus · 5 ч 7%\n');
@@ -172,7 +173,7 @@ test('standard input that never ends does not hold the tool', async (t) => {
 
 test('each write renames a new file into place and keeps no temporary file', (t) => {
     const p = claudeProfile(t);
-    const file = path.join(p.bridgeDir, `${s.sha256Hex(`claude\0${p.configDir}`)}.json`);
+    const file = path.join(p.bridgeDir, `${p.id}.json`);
     assert.equal(s.runCollector(p.args, limits({ used_percentage: 1, resets_at: FUTURE })).status, 0);
     const first = fs.statSync(file).ino;
     assert.equal(s.runCollector(p.args, limits({ used_percentage: 2, resets_at: FUTURE })).status, 0);

@@ -153,8 +153,13 @@ struct Harness {
 
     UsageAccounts& make(AppDistributionChannel channel = AppDistributionChannel::direct)
     {
+        return make(operations(), channel);
+    }
+    // The registry with `ops` (usually operations() with a member replaced).
+    UsageAccounts& make(UsageAccounts::Operations ops, AppDistributionChannel channel = AppDistributionChannel::direct)
+    {
         accounts.reset();
-        accounts = std::make_unique<UsageAccounts>(*defaults, home.home(), environment, scheduler, channel, operations());
+        accounts = std::make_unique<UsageAccounts>(*defaults, home.home(), environment, scheduler, channel, std::move(ops));
         return *accounts;
     }
 

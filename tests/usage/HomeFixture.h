@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProcessEnvironment.h"
+#include "support/TestSupport.h"
 #include "usage/ProviderProfile.h"
 
 #include <QDir>
@@ -51,12 +52,8 @@ public:
                 if (!QDir().mkpath(path(rest)))
                     return false;
             } else if (kind == QLatin1String("f:")) {
-                const QString file = path(rest);
-                QDir().mkpath(QFileInfo(file).path());
-                QFile f(file);
-                if (!f.open(QIODevice::WriteOnly))
+                if (!testsupport::writeFile(path(rest), "{}"))
                     return false;
-                f.write("{}");
             } else if (kind == QLatin1String("l:")) {
                 const qsizetype arrow = rest.indexOf(QLatin1String("=>"));
                 const QString link = path(rest.left(arrow));

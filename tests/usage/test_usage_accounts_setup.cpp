@@ -95,9 +95,7 @@ private slots:
             h.connectLog << profile.name;
             installer.installAsync(h.scheduler, profile, systemEnvironment(), cancel, std::move(done));
         };
-        h.accounts = std::make_unique<UsageAccounts>(*h.defaults, h.home.home(), h.environment, h.scheduler,
-                                                     AppDistributionChannel::direct, ops);
-        UsageAccounts& accounts = *h.accounts;
+        UsageAccounts& accounts = h.make(ops);
         QSignalSpy errorsChanged(&accounts, &UsageAccounts::connectionErrorsChanged);
 
         // Nothing before start.

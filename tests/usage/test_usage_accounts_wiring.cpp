@@ -5,6 +5,7 @@
 #include "AccountsHarness.h"
 #include "HomeFixture.h"
 #include "StatusLineCommand.h"
+#include "providers/ProviderFixtures.h"
 #include "support/TestSupport.h"
 
 #include "platform/ChildProcess.h"
@@ -27,10 +28,7 @@
 
 namespace {
 
-QByteArray bytes(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
+using fixtures::bytes;
 
 // The first record of a fake program's log: the whole file, or its first line.
 QJsonObject readLog(const QString& path, bool firstLine)

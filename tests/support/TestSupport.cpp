@@ -22,6 +22,17 @@ bool writeFile(const QString& path, const QByteArray& contents)
     return f.write(contents) == contents.size();
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeExecutable(const QString& path, const QByteArray& contents)
+{
+    return writeFile(path, contents) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 int childProcessCount()
 {
     // Every /proc/<pid>/stat whose parent is this process.

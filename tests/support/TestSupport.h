@@ -13,6 +13,12 @@ QString fakeProgram(const QString& name);
 // Writes `contents` to `path`, creating parent folders; fails the test on error.
 bool writeFile(const QString& path, const QByteArray& contents);
 
+// Contents of `path`, empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
+// Writes `contents` to `path` as a program only its owner may read, write and run.
+bool writeExecutable(const QString& path, const QByteArray& contents);
+
 // Child processes of this process that have not been reaped (zombies included).
 int childProcessCount();
 

@@ -51,12 +51,6 @@ double seconds()
     return SystemClock::shared().uptime();
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A folder laid out like the application's resources: both installer scripts.
 // Their contents do not matter to a fake Node.js.
 QString makeResources(const QTemporaryDir& root)
@@ -91,7 +85,7 @@ std::optional<ProviderClientError> installError(const CollectorInstaller& instal
 ProcessEnvironment recordedEnvironment(const QString& file)
 {
     ProcessEnvironment env;
-    for (const QByteArray& entry : readAll(file).split('\0')) {
+    for (const QByteArray& entry : testsupport::readFile(file).split('\0')) {
         const qsizetype eq = entry.indexOf('=');
         if (eq > 0)
             env.insert(QString::fromUtf8(entry.left(eq)), QString::fromUtf8(entry.mid(eq + 1)));
@@ -238,14 +232,14 @@ private slots:
 
         const QString recorded = QFileInfo(node).absolutePath();
         const QString script = QDir(resources).filePath(*CollectorInstaller::scriptName(provider));
-        const QStringList argv = QString::fromUtf8(readAll(recorded + "/argv")).split('\n', Qt::SkipEmptyParts);
+        const QStringList argv = QString::fromUtf8(testsupport::readFile(recorded + "/argv")).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(argv, (QStringList {node, script, "--config-dir", folder, "--node", node}));
 
         const ProcessEnvironment env = recordedEnvironment(recorded + "/env");
         QCOMPARE(env, childProcessEnvironment(base, node));
         QVERIFY(!env.contains("NODE_OPTIONS"));
         QCOMPARE(env.value("PATH"), recorded + ":/opt/homebrew/bin:/usr/local/bin:/usr/bin:/bin");
-        QCOMPARE(readAll(recorded + "/streams"), QByteArray("/dev/null\n/dev/null\n/dev/null\n"));
+        QCOMPARE(testsupport::readFile(recorded + "/streams"), QByteArray("/dev/null\n/dev/null\n/dev/null\n"));
         // Only the chosen candidate ran.
         for (qsizetype i = 0; i < candidates.size(); ++i) {
             if (i != chosen)
@@ -382,7 +376,7 @@ private slots:
         const CollectorInstaller installer(CollectorInstaller::defaultResourcesDirectory(), {node});
         installer.install(profileFor(provider, folder), env);
 
-        const QJsonObject settings = QJsonDocument::fromJson(readAll(folder + "/settings.json")).object();
+        const QJsonObject settings = QJsonDocument::fromJson(testsupport::readFile(folder + "/settings.json")).object();
         QCOMPARE(settings.value("theme").toString(), QStringLiteral("dark"));
         const QJsonObject statusLine = settings.value("statusLine").toObject();
         QCOMPARE(statusLine.value("type").toString(), QStringLiteral("command"));
@@ -390,14 +384,14 @@ private slots:
         const QString collector = QDir(CollectorInstaller::defaultResourcesDirectory()).filePath("vantorel-statusline.cjs");
         QVERIFY2(command.startsWith("'" + node + "' '" + collector + "' --provider " + rawValue(provider)), qPrintable(command));
         QVERIFY2(command.contains("--bridge-dir '" + paths::statusLineFolder(home, env) + "'"), qPrintable(command));
-        QCOMPARE(readAll(folder + "/settings.json.vantorel-backup"), original);
+        QCOMPARE(testsupport::readFile(folder + "/settings.json.vantorel-backup"), original);
         if (provider == UsageProvider::claude)
             QVERIFY(QFileInfo::exists(folder + "/.vantorel-claude-statusline.json"));
 
         // Connecting again changes nothing and still succeeds.
-        const QByteArray connected = readAll(folder + "/settings.json");
+        const QByteArray connected = testsupport::readFile(folder + "/settings.json");
         installer.install(profileFor(provider, folder), env);
-        QCOMPARE(readAll(folder + "/settings.json"), connected);
+        QCOMPARE(testsupport::readFile(folder + "/settings.json"), connected);
     }
 
     // A collector command the user edited by hand is left alone: the script
@@ -421,7 +415,7 @@ private slots:
                                         profileFor(UsageProvider::claude, folder), env);
         QVERIFY(error);
         QCOMPARE(*error, CollectorInstaller::setupFailed(UsageProvider::claude));
-        QCOMPARE(readAll(folder + "/settings.json"), edited);
+        QCOMPARE(testsupport::readFile(folder + "/settings.json"), edited);
     }
 };
 

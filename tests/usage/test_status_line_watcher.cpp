@@ -31,12 +31,6 @@ unsigned modeOf(const QString& path)
     return st.st_mode & 07777;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class StatusLineWatcherTest : public QObject {
@@ -96,7 +90,7 @@ private slots:
         int calls = 0;
         auto watcher = StatusLineWatcher::create(bridge, [&] { ++calls; });
         QVERIFY(watcher);
-        const QByteArray input = readAll(QStringLiteral(VANTOREL_TEST_DATA_DIR) + "/resources/fixtures/claude-statusline-input.json");
+        const QByteArray input = testsupport::readFile(QStringLiteral(VANTOREL_TEST_DATA_DIR) + "/resources/fixtures/claude-statusline-input.json");
         QVERIFY(!input.isEmpty());
         const CollectorInstaller installer(CollectorInstaller::defaultResourcesDirectory(), {node});
 
@@ -110,7 +104,7 @@ private slots:
             QVERIFY(testsupport::writeFile(profile.configDirectory + "/.claude.json",
                                            R"({"oauthAccount": {"accountUuid": "a-1", "organizationUuid": "o-1"}})"));
             installer.install(profile, env);
-            const QString command = QJsonDocument::fromJson(readAll(profile.configDirectory + "/settings.json"))
+            const QString command = QJsonDocument::fromJson(testsupport::readFile(profile.configDirectory + "/settings.json"))
                                         .object().value("statusLine").toObject().value("command").toString();
             QVERIFY(!command.isEmpty());
             QTest::qWait(50);
@@ -126,7 +120,7 @@ private slots:
 
             const QString stem = provider == UsageProvider::claude ? profile.claudeDirectoryTag(home) : profile.id();
             written.append(stem + ".json");
-            const QJsonObject record = QJsonDocument::fromJson(readAll(bridge + "/" + stem + ".json")).object();
+            const QJsonObject record = QJsonDocument::fromJson(testsupport::readFile(bridge + "/" + stem + ".json")).object();
             QCOMPARE(record.value("profileId").toString(), stem);
             if (provider == UsageProvider::claude) {
                 QCOMPARE(stem, QStringLiteral("work"));

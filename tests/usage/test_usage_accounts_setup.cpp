@@ -82,8 +82,7 @@ private slots:
         Harness h;
         const QString log = h.home.path("{root}/node.log");
         const QString node = h.home.path("{root}/bin/node");
-        QVERIFY(testsupport::writeFile(node, "#!/bin/sh\nprintf '%s\\n' \"$3\" >> '" + log.toUtf8() + "'\n"));
-        QVERIFY(QFile::setPermissions(node, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(testsupport::writeExecutable(node, "#!/bin/sh\nprintf '%s\\n' \"$3\" >> '" + log.toUtf8() + "'\n"));
         h.saveList({h.profile(UsageProvider::claude, ".claude", "c", true),
                     h.profile(UsageProvider::codex, ".codex", "x", true),
                     h.profile(UsageProvider::claude, ".claude-hidden", "h", false),

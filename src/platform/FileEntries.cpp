@@ -1,5 +1,7 @@
 #include "FileEntries.h"
 
+#include "Paths.h"
+
 #include <QFile>
 #include <sys/stat.h>
 
@@ -7,9 +9,7 @@ namespace files {
 
 bool isDirectoryEntry(const QString& path)
 {
-    QString p = path;
-    while (p.size() > 1 && p.endsWith(QLatin1Char('/')))
-        p.chop(1);
+    const QString p = paths::withoutTrailingSlashes(path);
     if (p.isEmpty())
         return false;
     struct stat st {};

@@ -7,16 +7,12 @@ namespace paths {
 
 namespace {
 
-QString join(const QString& folder, const QString& tail)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder + tail : folder + QLatin1Char('/') + tail;
-}
 
 // Linux has no Homebrew: the distribution's and the user's own program folders come after.
 QStringList withLinuxFolders(QStringList candidates, const QString& home, const QString& name, Flavor flavor)
 {
     if (flavor == Flavor::Linux) {
-        for (const QString& extra : {QStringLiteral("/usr/bin/") + name, join(home, QStringLiteral(".local/bin/") + name)})
+        for (const QString& extra : {QStringLiteral("/usr/bin/") + name, joined(home, QStringLiteral(".local/bin/") + name)})
             if (!candidates.contains(extra))
                 candidates.append(extra);
     }
@@ -27,7 +23,7 @@ QStringList withLinuxFolders(QStringList candidates, const QString& home, const 
 
 QStringList claudeProgramCandidates(const QString& home, Flavor flavor)
 {
-    return withLinuxFolders({join(home, QStringLiteral(".local/bin/claude")), QStringLiteral("/opt/homebrew/bin/claude"),
+    return withLinuxFolders({joined(home, QStringLiteral(".local/bin/claude")), QStringLiteral("/opt/homebrew/bin/claude"),
                              QStringLiteral("/usr/local/bin/claude")},
                             home, QStringLiteral("claude"), flavor);
 }
@@ -35,14 +31,14 @@ QStringList claudeProgramCandidates(const QString& home, Flavor flavor)
 QStringList codexProgramCandidates(const QString& home, Flavor flavor)
 {
     return withLinuxFolders({QStringLiteral("/opt/homebrew/bin/codex"), QStringLiteral("/usr/local/bin/codex"),
-                             join(home, QStringLiteral(".local/bin/codex"))},
+                             joined(home, QStringLiteral(".local/bin/codex"))},
                             home, QStringLiteral("codex"), flavor);
 }
 
 QStringList copilotProgramCandidates(const QString& home, Flavor flavor)
 {
     return withLinuxFolders({QStringLiteral("/opt/homebrew/bin/copilot"), QStringLiteral("/usr/local/bin/copilot"),
-                             join(home, QStringLiteral(".local/bin/copilot"))},
+                             joined(home, QStringLiteral(".local/bin/copilot"))},
                             home, QStringLiteral("copilot"), flavor);
 }
 
@@ -55,11 +51,11 @@ QStringList nodeProgramCandidates(const QString& home, Flavor flavor)
 QString statusLineFolder(const QString& home, const ProcessEnvironment& environment, Flavor flavor)
 {
     if (flavor == Flavor::macOS)
-        return join(home, QStringLiteral("Library/Application Support/Vantorel/statusline"));
+        return joined(home, QStringLiteral("Library/Application Support/Vantorel/statusline"));
     // The XDG base-directory rules ignore a relative or empty value.
     const QString dataHome = environment.value(QStringLiteral("XDG_DATA_HOME"));
-    const QString base = dataHome.startsWith(QLatin1Char('/')) ? dataHome : join(home, QStringLiteral(".local/share"));
-    return join(base, QStringLiteral("Vantorel/statusline"));
+    const QString base = dataHome.startsWith(QLatin1Char('/')) ? dataHome : joined(home, QStringLiteral(".local/share"));
+    return joined(base, QStringLiteral("Vantorel/statusline"));
 }
 
 QString standardizedResolvedPath(const QString& path)
@@ -74,7 +70,7 @@ QString standardizedResolvedPath(const QString& path)
         if (canonical.isEmpty())
             continue;
         const QStringList rest = components.mid(existing);
-        resolved = rest.isEmpty() ? canonical : join(canonical, rest.join(QLatin1Char('/')));
+        resolved = rest.isEmpty() ? canonical : joined(canonical, rest.join(QLatin1Char('/')));
         break;
     }
 #if defined(Q_OS_MACOS)
@@ -87,6 +83,18 @@ QString standardizedResolvedPath(const QString& path)
     }
 #endif
     return resolved;
+}
+
+QString joined(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+QString withoutTrailingSlashes(QString path)
+{
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
 }
 
 } // namespace paths

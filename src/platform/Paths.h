@@ -33,4 +33,9 @@ QString statusLineFolder(const QString& home, const ProcessEnvironment& environm
 // for paths that do not exist: their missing tail is kept as written.
 QString standardizedResolvedPath(const QString& path);
 
+// `folder` and `name` joined by exactly one "/" (none added after a trailing one).
+QString joined(const QString& folder, const QString& name);
+// `path` without trailing "/" characters; "/" itself stays.
+QString withoutTrailingSlashes(QString path);
+
 } // namespace paths

@@ -1,5 +1,7 @@
 #include "usage/ChildProcessEnvironment.h"
 
+#include "platform/Paths.h"
+
 #include <QDir>
 #include <QStringList>
 
@@ -11,12 +13,8 @@ QString programFolder(const QString& executablePath)
     QString path = executablePath;
     if (!path.startsWith(QLatin1Char('/')))
         path = QDir::currentPath() + QLatin1Char('/') + path;
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    QString folder = path.left(slash);
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
+    path = paths::withoutTrailingSlashes(path);
+    const QString folder = paths::withoutTrailingSlashes(path.left(path.lastIndexOf(QLatin1Char('/'))));
     return folder.isEmpty() ? QStringLiteral("/") : folder;
 }
 

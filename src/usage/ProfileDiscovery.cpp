@@ -18,12 +18,6 @@ QStringList entriesOf(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
-QString withoutTrailingSlashes(QString path)
-{
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
-}
 
 } // namespace
 
@@ -61,17 +55,10 @@ bool ProfileDiscovery::folderPathOrder(const QString& a, const QString& b)
 
 QString ProfileDiscovery::folderName(const QString& path)
 {
-    const QString trimmed = withoutTrailingSlashes(path);
+    const QString trimmed = paths::withoutTrailingSlashes(path);
     if (trimmed == QLatin1String("/"))
         return trimmed;
     return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString ProfileDiscovery::joined(const QString& path, const QString& name)
-{
-    if (path.endsWith(QLatin1Char('/')))
-        return path + name;
-    return path + QLatin1Char('/') + name;
 }
 
 QList<ProviderProfile> ProfileDiscovery::scanHome(const QString& home, const ProcessEnvironment& environment,
@@ -87,17 +74,17 @@ QList<ProviderProfile> ProfileDiscovery::scanHome(const QString& home, const Pro
     QList<ProviderProfile> result;
     for (UsageProvider provider : providers) {
         const ScanRow row = scanRow(provider);
-        const QString parent = row.parentFolder.isEmpty() ? home : joined(home, row.parentFolder);
+        const QString parent = row.parentFolder.isEmpty() ? home : paths::joined(home, row.parentFolder);
         const QStringList names = row.parentFolder.isEmpty() ? homeEntries : entriesOf(parent);
 
         QList<Candidate> candidates;
         for (const QString& name : names) {
             if (name == row.baseName || name.startsWith(row.baseName + QLatin1Char('-')))
-                candidates.append({joined(parent, name), name});
+                candidates.append({paths::joined(parent, name), name});
         }
         const QString extra = environment.value(row.environmentVariable);
         if (extra.startsWith(QLatin1Char('/')))
-            candidates.append({withoutTrailingSlashes(extra), folderName(extra)});
+            candidates.append({paths::withoutTrailingSlashes(extra), folderName(extra)});
         std::stable_sort(candidates.begin(), candidates.end(),
                          [](const Candidate& a, const Candidate& b) { return folderPathOrder(a.path, b.path); });
 
@@ -124,7 +111,7 @@ QList<ProviderProfile> ProfileDiscovery::scanHome(const QString& home, const Pro
                 if (provider == UsageProvider::claude && i == 0)
                     markers.append(profile.claudeConfigFileURL(home));
                 else
-                    markers.append(joined(candidate.path, row.markers.at(i)));
+                    markers.append(paths::joined(candidate.path, row.markers.at(i)));
             }
             const bool marked = std::any_of(markers.begin(), markers.end(),
                                             [](const QString& marker) { return QFileInfo::exists(marker); });
@@ -152,7 +139,7 @@ void ProfileDiscovery::seedVisibility(QList<ProviderProfile>& profiles, const QL
     for (const auto& [provider, folderName] : legacy) {
         if (!providers.contains(provider))
             continue;
-        const QString legacyPath = paths::standardizedResolvedPath(joined(home, folderName));
+        const QString legacyPath = paths::standardizedResolvedPath(paths::joined(home, folderName));
         auto chosen = std::find_if(profiles.begin(), profiles.end(), [&](const ProviderProfile& p) {
             return p.provider == provider && p.configDirectory == legacyPath;
         });

@@ -54,6 +54,4 @@ public:
 
     // The last component of a folder path as written (trailing "/" ignored).
     static QString folderName(const QString& path);
-    // `path` joined with `name` by exactly one "/".
-    static QString joined(const QString& path, const QString& name);
 };

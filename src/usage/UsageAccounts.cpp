@@ -601,7 +601,7 @@ ProcessEnvironment UsageAccounts::codexEnvironment(AccountScope scope)
 {
     ProcessEnvironment environment = systemEnvironment();
     const QString folder = scope == AccountScope::work ? QStringLiteral(".codex-umbo") : QStringLiteral(".codex-personal");
-    environment.insert(QStringLiteral("CODEX_HOME"), ProfileDiscovery::joined(QDir::homePath(), folder));
+    environment.insert(QStringLiteral("CODEX_HOME"), paths::joined(QDir::homePath(), folder));
     return environment;
 }
 

@@ -2,7 +2,7 @@
 
 #include "Appearance.h"
 #include "PanelPalette.h"
-#include "PanelRowGeometry.h"
+#include "EdgeRowLayout.h"
 #include "UsageFormat.h"
 #include "usage/UsageAccounts.h"
 
@@ -56,7 +56,7 @@ std::optional<qreal> barHeight(const EdgeStripSegment& segment, qreal height)
 
 QRectF segmentRect(int index, qreal width)
 {
-    return QRectF(0, panelrows::rowTop(index), width, panelrows::kRowHeight);
+    return QRectF(0, edgerows::kTopInset + index * (edgerows::kRowHeight + edgerows::kRowSpacing), width, edgerows::kRowHeight);
 }
 
 void paintSegment(QPainter& painter, const QRectF& rect, const EdgeStripSegment& segment, bool dark)
@@ -127,7 +127,7 @@ void EdgeStripView::setSegments(QList<EdgeStripSegment> segments)
 
 QSize EdgeStripView::sizeHint() const
 {
-    return QSize(4, int(std::ceil(panelrows::neededHeight(int(m_segments.size())))));
+    return QSize(4, int(std::ceil(edgerows::neededHeight(int(m_segments.size())))));
 }
 
 bool EdgeStripView::hitButton(const QPoint& pos) const

@@ -1,5 +1,6 @@
 #include "ProviderCardModel.h"
 
+#include "RelativeTime.h"
 #include "UsageFormat.h"
 #include "providers/antigravity/AntigravityQuotaGroup.h"
 
@@ -7,14 +8,10 @@
 
 namespace cardtext {
 
-QString abbreviatedDateTime(Timestamp instant, const QLocale& locale)
+QString abbreviatedDateTime(Timestamp instant, const QTimeZone& zone, const QLocale& locale)
 {
-    const double seconds = instant.since1970();
-    if (!std::isfinite(seconds) || std::abs(seconds) > 1e13)
-        return {};
-    const QDateTime local = instant.toDateTime().toLocalTime();
-    return locale.toString(local.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ")
-        + locale.toString(local.time(), QLocale::ShortFormat);
+    const QString text = relativetime::abbreviatedDateTimeText(instant, zone, locale);
+    return text == QStringLiteral("—") ? QString() : text;
 }
 
 } // namespace cardtext
@@ -42,7 +39,7 @@ ProviderHeaderModel ProviderHeaderModel::make(const ProviderUsage& usage, const 
     return m;
 }
 
-UsageWindowRowModel UsageWindowRowModel::make(const UsageWindow& window, const QLocale& locale)
+UsageWindowRowModel UsageWindowRowModel::make(const UsageWindow& window, const QTimeZone& zone, const QLocale& locale)
 {
     UsageWindowRowModel m;
     m.id = window.id;
@@ -57,7 +54,7 @@ UsageWindowRowModel UsageWindowRowModel::make(const UsageWindow& window, const Q
     if (m.percent)
         m.accessibleValue = QStringLiteral("Использовано %1 процентов").arg(*m.percent);
     if (window.resetsAt) {
-        const QString date = cardtext::abbreviatedDateTime(*window.resetsAt, locale);
+        const QString date = cardtext::abbreviatedDateTime(*window.resetsAt, zone, locale);
         if (!date.isEmpty())
             m.accessibleValue += (m.accessibleValue.isEmpty() ? QStringLiteral("Сброс ") : QStringLiteral(", сброс ")) + date;
     }
@@ -66,7 +63,7 @@ UsageWindowRowModel UsageWindowRowModel::make(const UsageWindow& window, const Q
 
 ProviderCardModel ProviderCardModel::make(const ProviderUsage& usage, const std::optional<QString>& profileName,
                                           const std::optional<ProviderProfile>& profile, bool withResetControl,
-                                          bool withRefresh, const QLocale& locale)
+                                          bool withRefresh, const QTimeZone& zone, const QLocale& locale)
 {
     ProviderCardModel m;
     m.provider = usage.provider;
@@ -90,14 +87,14 @@ ProviderCardModel ProviderCardModel::make(const ProviderUsage& usage, const std:
             for (const AntigravityQuotaSection& section : AntigravityQuotaSection::sections(usage)) {
                 Section s {section.id, section.title, section.subtitle, {}};
                 for (const UsageWindow& w : section.windows)
-                    s.rows.append(UsageWindowRowModel::make(w, locale));
+                    s.rows.append(UsageWindowRowModel::make(w, zone, locale));
                 m.sections.append(s);
             }
             m.antigravityNote = true;
         } else {
             m.claudeCaption = usage.provider == UsageProvider::claude && hasWindows;
             for (const UsageWindow& w : usage.windows)
-                m.rows.append(UsageWindowRowModel::make(w, locale));
+                m.rows.append(UsageWindowRowModel::make(w, zone, locale));
         }
     }
 

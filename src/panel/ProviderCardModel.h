@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QLocale>
+#include <QTimeZone>
 #include <QString>
 
 #include <optional>
@@ -37,9 +38,9 @@ inline const QString kUpdated = QStringLiteral("Обновлено");
 inline const QString kLastData = QStringLiteral("Последние данные");
 inline const QString kAutoReset = QStringLiteral("Автосброс");
 
-// An instant as an abbreviated date and a short time in `locale` and the local
-// time zone, e.g. "10 дек. 2025, 14:05".
-QString abbreviatedDateTime(Timestamp instant, const QLocale& locale = QLocale());
+// An instant as an abbreviated date and a short time ("3 февр. 2025 г., 14:05");
+// empty when it cannot be shown.
+QString abbreviatedDateTime(Timestamp instant, const QTimeZone& zone, const QLocale& locale);
 
 } // namespace cardtext
 
@@ -72,7 +73,9 @@ struct UsageWindowRowModel {
 
     bool operator==(const UsageWindowRowModel&) const = default;
 
-    static UsageWindowRowModel make(const UsageWindow& window, const QLocale& locale = QLocale());
+    // The reset date of the accessibility value is written in `zone` and `locale`.
+    static UsageWindowRowModel make(const UsageWindow& window, const QTimeZone& zone = QTimeZone::systemTimeZone(),
+                                    const QLocale& locale = QLocale());
 };
 
 // The whole card: which content state, the error block, the buttons and notes.
@@ -129,5 +132,6 @@ struct ProviderCardModel {
     static ProviderCardModel make(const ProviderUsage& usage, const std::optional<QString>& profileName,
                                   const std::optional<ProviderProfile>& profile = std::nullopt,
                                   bool withResetControl = false, bool withRefresh = false,
+                                  const QTimeZone& zone = QTimeZone::systemTimeZone(),
                                   const QLocale& locale = QLocale());
 };

@@ -1,7 +1,7 @@
 #include "panel/Appearance.h"
 #include "panel/EdgeStripView.h"
 #include "panel/PanelPalette.h"
-#include "panel/PanelRowGeometry.h"
+#include "panel/EdgeRowLayout.h"
 #include "uisupport/RenderHarness.h"
 #include "usage/AccountsHarness.h"
 
@@ -161,11 +161,11 @@ private slots:
                            EdgeStripSegment {"b", UsageProvider::codex, 0.5, false},
                            EdgeStripSegment {"c", UsageProvider::copilot, 0.0, false},
                            EdgeStripSegment {"d", UsageProvider::antigravity, 1.0, true}});
-        const QSize size(4, int(panelrows::neededHeight(4)));
+        const QSize size(4, int(edgerows::neededHeight(4)));
         QCOMPARE(strip.sizeHint(), size);
         // The panel draws the background; the strip only its segments.
         const QImage bare = uitest::render(strip, size, scale);
-        QCOMPARE(uitest::countOpaque(bare, QRect(0, 0, bare.width(), int(panelrows::kTopInset * scale) - 1)), 0);
+        QCOMPARE(uitest::countOpaque(bare, QRect(0, 0, bare.width(), int(edgerows::kTopInset * scale) - 1)), 0);
         QImage image(bare.size(), QImage::Format_ARGB32_Premultiplied);
         image.fill(background);
         {
@@ -215,8 +215,8 @@ private slots:
         QSignalSpy clicks(&strip, &QAbstractButton::clicked);
         QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(8, 10));
         strip.setSegments({EdgeStripSegment {"a", UsageProvider::claude, 0.2, false}});
-        QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(2, int(panelrows::kTopInset + 40)));
-        QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(2, int(panelrows::rowTop(1)) - 4));
+        QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(2, int(edgerows::kTopInset + 40)));
+        QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(2, int(edgestrip::segmentRect(1, 4).top()) - 4));
         QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(15, 590));
         QCOMPARE(clicks.count(), 4);
     }

@@ -47,8 +47,6 @@ Q_DECLARE_METATYPE(Content)
 class ProviderCardModelTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { qputenv("TZ", "UTC"); }
-
     void header_data()
     {
         QTest::addColumn<ProviderUsage>("usage");
@@ -116,11 +114,11 @@ private slots:
         QTest::newRow("130: bar full") << 130.0 << R() << "130%" << P(1.0) << "Использовано 130 процентов";
         QTest::newRow("negative: untouched bar") << -3.2 << R() << "-3%" << P(0.0) << "Использовано -3 процентов";
         QTest::newRow("with a reset") << 12.4 << reset << "12%" << P(0.124)
-                                      << "Использовано 12 процентов, сброс " + cardtext::abbreviatedDateTime(*reset);
+                                      << "Использовано 12 процентов, сброс " + cardtext::abbreviatedDateTime(*reset, QTimeZone::systemTimeZone(), QLocale());
         QTest::newRow("NaN: no figure, no bar") << kNaN << R() << "" << P() << "";
         QTest::newRow("infinite: no figure, no bar") << kInf << R() << "" << P() << "";
         QTest::newRow("huge: no figure, full bar") << 1e300 << reset << "" << P(1.0)
-                                                   << "Сброс " + cardtext::abbreviatedDateTime(*reset);
+                                                   << "Сброс " + cardtext::abbreviatedDateTime(*reset, QTimeZone::systemTimeZone(), QLocale());
     }
     void row()
     {
@@ -143,13 +141,19 @@ private slots:
         QCOMPARE(m.accessibleValue, value);
     }
 
-    void abbreviatedDateTimeInRussianAndEnglish()
+    // The reset date of the accessibility value, in the zone and locale given; none for a date out of range.
+    void rowResetDateFollowsZoneAndLocale()
     {
         const Timestamp t = Timestamp::fromSince1970(1'765'375'500.0); // 2025-12-10 14:05 UTC
-        QCOMPARE(cardtext::abbreviatedDateTime(t, QLocale("ru_RU")), QStringLiteral("10 дек. 2025, 14:05"));
-        QCOMPARE(cardtext::abbreviatedDateTime(t, QLocale("en_US")), QStringLiteral("10 Dec 2025, 2:05 PM"));
-        QCOMPARE(cardtext::abbreviatedDateTime(Timestamp::fromSinceReference(kInf)), QString());
-        QCOMPARE(cardtext::abbreviatedDateTime(Timestamp::fromSinceReference(1e300)), QString());
+        const UsageWindow w = limitWindow("w", 10, t);
+        QCOMPARE(UsageWindowRowModel::make(w, QTimeZone::utc(), QLocale("ru_RU")).accessibleValue,
+                 QStringLiteral("Использовано 10 процентов, сброс 10 дек. 2025 г., 14:05"));
+        QCOMPARE(UsageWindowRowModel::make(w, QTimeZone("Asia/Tokyo"), QLocale("ru_RU")).accessibleValue,
+                 QStringLiteral("Использовано 10 процентов, сброс 10 дек. 2025 г., 23:05"));
+        QCOMPARE(UsageWindowRowModel::make(limitWindow("w", 10, Timestamp::fromSinceReference(kInf))).accessibleValue,
+                 QStringLiteral("Использовано 10 процентов"));
+        QCOMPARE(UsageWindowRowModel::make(limitWindow("w", 10, Timestamp::fromSinceReference(1e300))).accessibleValue,
+                 QStringLiteral("Использовано 10 процентов"));
     }
 
     // Which content the card shows, the first rule that applies winning.

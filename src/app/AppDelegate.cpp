@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "app/PanelDisplaySettings.h"
+
 #include "platform/Defaults.h"
 #include "platform/MainThread.h"
 #include "platform/Scheduler.h"
@@ -9,7 +11,7 @@
 #include <QDir>
 
 AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Scheduler& scheduler,
-                                                    std::function<std::unique_ptr<EdgePanels>(UsageAccounts&)> makeEdgePanels)
+                                                    decltype(Services::makeEdgePanels) makeEdgePanels)
 {
     Services services;
     services.environment = systemEnvironment();
@@ -19,13 +21,17 @@ AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Schedule
         return std::make_unique<UsageAccounts>(*storeDefaults, QDir::homePath(), environment, *storeScheduler,
                                                AppDistributionChannel::direct);
     };
+    services.makePanelDisplays = [storeDefaults] { return std::make_unique<PanelDisplaySettings>(*storeDefaults); };
     services.makeEdgePanels = std::move(makeEdgePanels);
     services.makeWakeSource = [] { return std::make_unique<LogindWakeSource>(); };
     return services;
 }
 
 AppDelegate::AppDelegate(Services services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)), m_store(m_services.makeStore())
+    : QObject(parent),
+      m_services(std::move(services)),
+      m_store(m_services.makeStore()),
+      m_panelDisplays(m_services.makePanelDisplays())
 {
     ASSERT_MAIN_THREAD();
 }
@@ -38,8 +44,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     ASSERT_MAIN_THREAD();
-    m_edgePanels.reset();
-    m_edgePanels = m_services.makeEdgePanels(*m_store);
+    m_edgePanels = m_services.makeEdgePanels(*m_store, *m_panelDisplays);
     // The panels come first: every profile still shows its loading state.
     m_edgePanels->show();
     if (m_services.environment.contains(kTestConfigurationVariable))

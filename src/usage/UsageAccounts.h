@@ -122,6 +122,8 @@ public:
     Defaults& defaults() const { return m_defaults; }
     const QString& home() const { return m_home; }
     const ProcessEnvironment& environment() const { return m_environment; }
+    // The registry's clock and timers; the views showing it tick on the same time.
+    Scheduler& scheduler() const { return m_scheduler; }
     // Saved profiles of providers this build does not offer, written back on every save.
     const QList<ProviderProfile>& retainedProfiles() const { return m_retainedProfiles; }
     bool isStarted() const { return m_started; }

@@ -1,5 +1,6 @@
 #include "ProfileSettingsSection.h"
 
+#include "panel/KeyedWidgetList.h"
 #include "platform/CoalescedCall.h"
 #include "platform/MainThread.h"
 #include "settings/ProfileSettingsModel.h"
@@ -27,6 +28,7 @@ ProfileSettingsSection::ProfileSettingsSection(UsageAccounts& accounts, UsagePro
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_section);
 
+    m_rows = std::make_unique<KeyedWidgetList>(*m_section->box()->rows());
     m_empty = label(profilesettings::kEmptyText, fonts::style(TextStyle::body), TextRole::secondary);
     m_emptyRow = settingsform::row(m_empty, m_section->box());
     m_section->addRow(m_emptyRow);
@@ -55,49 +57,25 @@ QLabel* ProfileSettingsSection::header() const
 
 QStringList ProfileSettingsSection::rowIDs() const
 {
-    QStringList ids;
-    QVBoxLayout* rows = m_section->box()->rows();
-    for (int i = 0; i < rows->count(); ++i) {
-        if (auto* row = qobject_cast<ProfileSettingsRow*>(rows->itemAt(i)->widget()))
-            ids << row->profileID();
-    }
-    return ids;
+    return m_rows->keys();
+}
+
+ProfileSettingsRow* ProfileSettingsSection::row(const QString& profileID) const
+{
+    return static_cast<ProfileSettingsRow*>(m_rows->widget(profileID));
 }
 
 void ProfileSettingsSection::sync()
 {
     ASSERT_MAIN_THREAD();
     const profilesettings::SectionModel model = profilesettings::sectionModel(m_provider, m_accounts.profiles());
-    QVBoxLayout* rows = m_section->box()->rows();
-
-    QStringList wanted;
-    for (const ProviderProfile& profile : model.profiles) {
-        const QString id = profile.id();
-        wanted << id;
-        if (ProfileSettingsRow* row = m_rows.value(id))
-            row->refresh(profile);
-        else
-            m_rows.insert(id, new ProfileSettingsRow(m_accounts, profile, m_section->box()));
-    }
-    for (auto it = m_rows.begin(); it != m_rows.end();) {
-        if (wanted.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        rows->removeWidget(it.value());
-        it.value()->hide();
-        it.value()->deleteLater();
-        it = m_rows.erase(it);
-    }
-    if (rowIDs() != wanted) {
-        for (const QString& id : wanted)
-            rows->removeWidget(m_rows.value(id));
-        for (qsizetype i = 0; i < wanted.size(); ++i) {
-            ProfileSettingsRow* row = m_rows.value(wanted.at(i));
-            rows->insertWidget(int(i), row);
-            row->show();
-        }
-    }
+    QStringList ids;
+    for (const ProviderProfile& profile : model.profiles)
+        ids << profile.id();
+    m_rows->reconcile(
+        ids,
+        [&](int index) { return new ProfileSettingsRow(m_accounts, model.profiles.at(index), m_section->box()); },
+        [&](QWidget* row, int index) { static_cast<ProfileSettingsRow*>(row)->refresh(model.profiles.at(index)); });
     m_emptyRow->setVisible(model.showsEmptyText());
     m_section->box()->update();
 }

@@ -2,13 +2,14 @@
 
 #include "usage/UsageProvider.h"
 
-#include <QMap>
 #include <QStringList>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class CoalescedCall;
+class KeyedWidgetList;
 class ProfileSettingsRow;
 class QLabel;
 class QPushButton;
@@ -32,7 +33,7 @@ public:
     UsageProvider provider() const { return m_provider; }
     // Profile ids of the rows, top to bottom.
     QStringList rowIDs() const;
-    ProfileSettingsRow* row(const QString& profileID) const { return m_rows.value(profileID); }
+    ProfileSettingsRow* row(const QString& profileID) const;
     QLabel* header() const;
     QLabel* emptyText() const { return m_empty; }
     QPushButton* addButton() const { return m_add; }
@@ -45,7 +46,7 @@ private:
     const UsageProvider m_provider;
     std::function<void()> m_addFolder;
     settingsform::FormSection* m_section;
-    QMap<QString, ProfileSettingsRow*> m_rows;
+    std::unique_ptr<KeyedWidgetList> m_rows;
     QLabel* m_empty;
     QWidget* m_emptyRow;
     QPushButton* m_add;

@@ -34,6 +34,7 @@ void applyRole(QWidget* widget, TextRole role, bool dark)
     QPalette p = widget->palette();
     p.setColor(QPalette::WindowText, colour);
     p.setColor(QPalette::Text, colour);
+    p.setColor(QPalette::ButtonText, colour);
     widget->setPalette(p);
 }
 
@@ -58,6 +59,7 @@ AdaptiveColor adaptive(TextRole role)
     case TextRole::primary: return adaptive(FormColor::primaryText);
     case TextRole::secondary: return adaptive(FormColor::secondaryText);
     case TextRole::orange: return palette::systemOrange();
+    case TextRole::link: return {rgb(0x007AFF), rgb(0x0A84FF)};
     }
     return {};
 }
@@ -67,7 +69,7 @@ QPalette palette(bool dark)
     const QColor text = adaptive(FormColor::primaryText).resolve(dark);
     const QColor secondary = adaptive(FormColor::secondaryText).resolve(dark);
     const QColor window = adaptive(FormColor::windowBackground).resolve(dark);
-    const QColor accent = dark ? rgb(0x0A84FF) : rgb(0x007AFF);
+    const QColor accent = adaptive(TextRole::link).resolve(dark);
     QPalette p;
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
         p.setColor(group, QPalette::Window, window);

@@ -15,7 +15,7 @@ class QVBoxLayout;
 namespace settingsform {
 
 // The colour a piece of text of the form takes.
-enum class TextRole { primary, secondary, orange };
+enum class TextRole { primary, secondary, orange, link };
 
 // Colours of the form, light and dark.
 enum class FormColor { windowBackground, sectionBackground, sectionBorder, separator, primaryText, secondaryText };

@@ -122,7 +122,7 @@ int refreshOptionIndex(double seconds)
 
 bool feedbackEnabled(const Defaults& defaults, const QString& key)
 {
-    return !defaults.contains(key) || defaults.boolValue(key);
+    return defaults.boolean(key).value_or(true);
 }
 
 QString supportSubject(const QString& versionText)

@@ -95,7 +95,7 @@ inline const QString kHapticsKey = QStringLiteral("hapticsEnabled");
 inline const QString kSoundsLabel = QStringLiteral("Приятные звуки");
 inline const QString kHapticsLabel = QStringLiteral("Тактильный отклик");
 inline const QString kTestFeedbackLabel = QStringLiteral("Проверить отклик");
-// The stored switch, on when none is stored.
+// The stored switch; on when none (or no Boolean) is stored, as the cues read it.
 bool feedbackEnabled(const Defaults& defaults, const QString& key);
 
 // Support section.

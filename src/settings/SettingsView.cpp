@@ -3,6 +3,7 @@
 #include "BuildInfo.h"
 #include "app/PanelDisplaySettings.h"
 #include "panel/Appearance.h"
+#include "panel/FeedbackController.h"
 #include "platform/CoalescedCall.h"
 #include "platform/Defaults.h"
 #include "platform/MainThread.h"
@@ -112,10 +113,12 @@ void addMessage(QFileDialog* dialog, const QString& message)
 SettingsView::Environment SettingsView::Environment::application()
 {
     Environment environment;
-    environment.info = buildinfo::infoDictionary();
-    environment.supportAddress = QString::fromUtf8(buildinfo::kSupportAddress);
+    environment.info = QVariantMap {{QStringLiteral("CFBundleShortVersionString"), QString::fromUtf8(buildinfo::kVersion)},
+                                    {QStringLiteral("CFBundleVersion"), QString::fromUtf8(buildinfo::kBuildNumber)}};
+    environment.supportAddress = QStringLiteral("support@vantorel.app");
     environment.platform = PlatformInfo::current();
     environment.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    environment.playSuccess = [] { FeedbackController::shared().playSuccess(); };
     return environment;
 }
 
@@ -293,7 +296,6 @@ void SettingsView::buildSupportSection()
         m_supportLink->setFlat(true);
         m_supportLink->setCursor(Qt::PointingHandCursor);
         m_supportLink->setFont(fonts::style(TextStyle::body));
-        m_supportLink->setToolTip(url->toString(QUrl::FullyDecoded).section(QLatin1Char('?'), 0, 0));
         setTextRole(m_supportLink, TextRole::link);
         section->addRow(row(m_supportLink));
         m_supportLink->parentWidget()->layout()->setAlignment(m_supportLink, Qt::AlignLeft);

@@ -3,7 +3,9 @@
 #include "settings/SettingsFormModel.h"
 #include "usage/UsageProvider.h"
 
+#include <QFileDialog>
 #include <QList>
+#include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
 #include <QUrl>
@@ -18,9 +20,7 @@ class PanelDisplaySettings;
 class ProfileSettingsSection;
 class QCheckBox;
 class QComboBox;
-class QFileDialog;
 class QLabel;
-class QMessageBox;
 class QPushButton;
 class QVBoxLayout;
 class UsageAccounts;

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -371,11 +372,24 @@ private slots:
         QVERIFY(model);
         QTRY_VERIFY(model->index(f.h.home.path(".claude-b")).isValid());
         QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
-        list->selectionModel()->select(model->index(f.h.home.path(".claude-a")), QItemSelectionModel::Select);
-        list->selectionModel()->select(model->index(f.h.home.path(".claude-b")), QItemSelectionModel::Select);
-        chooser->accept();
+        // As a click and a Ctrl-click select them: whole rows.
+        const auto pick = [&](const QString& path) {
+            list->selectionModel()->select(model->index(path), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        };
+        pick(f.h.home.path(".claude-a"));
+        pick(f.h.home.path(".claude-b"));
+        auto* buttons = chooser->findChild<QDialogButtonBox*>();
+        QVERIFY(buttons);
+        QPushButton* add = nullptr;
+        for (QAbstractButton* b : buttons->buttons())
+            if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole)
+                add = qobject_cast<QPushButton*>(b);
+        QVERIFY(add);
+        QCOMPARE(add->text(), QStringLiteral("Добавить"));
+        QVERIFY(add->isEnabled());
+        add->click();
         QCOMPARE(f.h.home.describe(f.h.accounts->profiles()),
-                 (QStringList {"claude|{home}/.claude-a|.claude-a", "claude|{home}/.claude-b|.claude-b"}));
+                 (QStringList {"claude|{home}/.claude-a|a", "claude|{home}/.claude-b|b"}));
         QVERIFY(!view.folderError());
     }
 

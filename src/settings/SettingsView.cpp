@@ -113,9 +113,8 @@ void addMessage(QFileDialog* dialog, const QString& message)
 SettingsView::Environment SettingsView::Environment::application()
 {
     Environment environment;
-    environment.info = QVariantMap {{QStringLiteral("CFBundleShortVersionString"), QString::fromUtf8(buildinfo::kVersion)},
-                                    {QStringLiteral("CFBundleVersion"), QString::fromUtf8(buildinfo::kBuildNumber)}};
-    environment.supportAddress = QStringLiteral("support@vantorel.app");
+    environment.info = buildinfo::infoDictionary();
+    environment.supportAddress = QString::fromUtf8(buildinfo::kSupportAddress);
     environment.platform = PlatformInfo::current();
     environment.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     environment.playSuccess = [] { FeedbackController::shared().playSuccess(); };

@@ -113,9 +113,8 @@ void addMessage(QFileDialog* dialog, const QString& message)
 SettingsView::Environment SettingsView::Environment::application()
 {
     Environment environment;
-    environment.info = QVariantMap {{QStringLiteral("CFBundleShortVersionString"), QString::fromUtf8(buildinfo::kVersion)},
-                                    {QStringLiteral("CFBundleVersion"), QString::fromUtf8(buildinfo::kBuildNumber)}};
-    environment.supportAddress = QStringLiteral("support@vantorel.app");
+    environment.info = buildinfo::infoDictionary();
+    environment.supportAddress = QString::fromUtf8(buildinfo::kSupportAddress);
     environment.platform = PlatformInfo::current();
     environment.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     environment.playSuccess = [] { FeedbackController::shared().playSuccess(); };
@@ -241,6 +240,7 @@ void SettingsView::buildAccountsSection()
         return;
     }
     m_findProfiles = formButton(findProfilesTitle(m_environment.platform));
+    setSymbol(m_findProfiles, PanelSymbol::arrowClockwise);
     section->addRow(row(m_findProfiles));
     m_findProfiles->parentWidget()->layout()->setAlignment(m_findProfiles, Qt::AlignLeft);
     connect(m_findProfiles, &QPushButton::clicked, this, &SettingsView::findProfiles);

@@ -13,6 +13,7 @@
 #include <optional>
 
 class AccountsObserver;
+class FeedbackController;
 class LiveTimeLabel;
 class PanelLabel;
 class QAbstractButton;
@@ -59,6 +60,7 @@ public:
         std::function<void()> collapse;     // the header's collapse button; none: no button
         std::function<void()> openSettings; // creates the settings window when none is known
         std::function<void()> quit;         // "Завершить"; none: the application quits
+        FeedbackController* feedback = nullptr; // none: the shared one
     };
 
     DashboardView(UsageAccounts& accounts, Actions actions, QWidget* parent = nullptr);

@@ -12,6 +12,7 @@ namespace panelaccess {
 void hide(QWidget* widget);
 
 // Gives a painted element a spoken value beside its accessibleName (QAccessible::Value).
+// Call it first in the constructor, before anything asks for the widget's element.
 void setValue(QWidget* widget, const QString& value);
 
 } // namespace panelaccess

@@ -68,7 +68,8 @@ CompactRowModel CompactRowModel::of(const ProviderProfile& profile, const Provid
     m.accessibleName = word + QStringLiteral(", ") + profile.name;
     m.accessibleValue = summary.isEmpty() ? m.valueText : summary;
     m.hasResetControl = profile.provider == UsageProvider::codex;
-    m.dependsOnTime = ProviderLimitRing::earliestExhaustedReset(usage).has_value();
+    const std::optional<Timestamp> reset = ProviderLimitRing::earliestExhaustedReset(usage);
+    m.dependsOnTime = reset && *reset > minute;
     return m;
 }
 

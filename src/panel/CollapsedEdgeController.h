@@ -38,7 +38,8 @@ struct CompactRowModel {
     QString accessibleName;    // provider word, ", ", name
     QString accessibleValue;   // the ring summary, else the value text
     bool hasResetControl = false;
-    // The value text reads the time: it needs a redraw at the next minute boundary.
+    // The value text reads the time (a spent limit's reset lies ahead): it
+    // needs a redraw at the next minute boundary.
     bool dependsOnTime = false;
 
     static CompactRowModel of(const ProviderProfile& profile, const ProviderUsage& usage, Timestamp minute,

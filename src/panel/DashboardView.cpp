@@ -8,6 +8,7 @@
 #include "PanelPalette.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
+#include "ProgressSpinner.h"
 #include "UsageObservationAge.h"
 #include "usage/UsageAccounts.h"
 
@@ -47,13 +48,23 @@ public:
         setFocusPolicy(Qt::NoFocus);
     }
 
+    // A small spinner takes the symbol's place while busy.
     void setBusy(bool busy)
     {
         if (busy == m_busy)
             return;
         m_busy = busy;
+        if (busy && !m_spinner) {
+            m_spinner = new ProgressSpinner(ProgressSpinner::Size::small, this);
+            const QSize size = m_spinner->sizeHint();
+            m_spinner->setGeometry(QRect(QPoint((kSide - size.width()) / 2, (kSide - size.height()) / 2), size));
+            m_spinner->setAttribute(Qt::WA_TransparentForMouseEvents);
+        }
+        if (m_spinner)
+            m_spinner->setVisible(busy);
         update();
     }
+    bool isBusy() const { return m_busy; }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -75,6 +86,7 @@ private:
     PanelSymbol m_symbol;
     QFont::Weight m_weight;
     bool m_busy = false;
+    ProgressSpinner* m_spinner = nullptr;
 };
 
 // A footer button: the caption at medium weight in the secondary colour,

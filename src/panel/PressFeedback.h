@@ -16,6 +16,8 @@ public:
     qreal amount() const { return m_amount; }
     // Moves towards pressed or released (what the button's signals do).
     void setPressed(bool pressed);
+    // The spring, for tests that drive it by hand.
+    QVariantAnimation& animation() { return m_animation; }
 
 signals:
     void changed(qreal amount);

@@ -65,6 +65,43 @@ struct PanelAccounts {
         QCoreApplication::processEvents();
     }
 
+    // One profile in each state the views draw, answered on the first fetch:
+    // fresh (Claude Code with two windows, Codex with a spent window resetting
+    // in two hours), stale, failed, waiting for the first observation,
+    // unlimited, and still loading.
+    void addEveryState()
+    {
+        add(UsageProvider::codex, "Работа");
+        add(UsageProvider::claude, "Основной");
+        add(UsageProvider::copilot, "GitHub");
+        add(UsageProvider::antigravity, "Gemini");
+        add(UsageProvider::claude, "Новый");
+        add(UsageProvider::copilot, "Безлимит");
+        add(UsageProvider::codex, "Загрузка");
+
+        ProviderUsage claude = usage(UsageProvider::claude, {window("five_hour", "Сессия", 41.5, 3600),
+                                                             window("seven_day", "Неделя", 63, 3 * 86400, 10080)});
+        claude.planName = QStringLiteral("Max");
+        answer("Основной", claude);
+        ProviderUsage codex = usage(UsageProvider::codex, {window("codex-primary", "5 ч", 24, 1800),
+                                                           window("codex-secondary", "Неделя", 100, 7200, 10080)});
+        codex.planName = QStringLiteral("Plus");
+        answer("Работа", codex);
+        ProviderUsage stale = usage(UsageProvider::copilot, {window("premium", "Премиум-запросы", 12)}, 7200);
+        stale.isStale = true;
+        stale.sourceNote = QStringLiteral("Показаны последние сохранённые данные.");
+        answer("GitHub", stale);
+        fail("Gemini", ProviderClientError::timedOut(QStringLiteral("Antigravity не ответил за 20 с.")));
+        ProviderUsage waiting = usage(UsageProvider::claude, {});
+        waiting.updatedAt.reset();
+        waiting.waitingForObservation = true;
+        answer("Новый", waiting);
+        ProviderUsage unlimited = usage(UsageProvider::copilot, {});
+        unlimited.unlimitedCategories = QStringList {QStringLiteral("chat")};
+        answer("Безлимит", unlimited);
+        hold("Загрузка");
+    }
+
     // A usage as a client returns it.
     ProviderUsage usage(UsageProvider provider, QList<UsageWindow> windows, double age = 0) const
     {

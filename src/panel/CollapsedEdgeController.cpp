@@ -319,6 +319,7 @@ CollapsedEdgeController::CollapsedEdgeController(UsageAccounts& accounts, std::f
     m_list->addWidget(empty, 0, Qt::AlignHCenter);
     m_list->addStretch();
     m_scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget turns it on
     column->addWidget(m_scroll, 1);
 
     m_chevron = new EdgePanelButton(this);

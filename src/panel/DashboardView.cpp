@@ -314,6 +314,7 @@ DashboardView::DashboardView(UsageAccounts& accounts, Actions actions, QWidget* 
     m_list->addWidget(m_emptyState);
     m_list->addStretch();
     m_scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget turns it on
     content->setAttribute(Qt::WA_TranslucentBackground);
     column->addWidget(m_scroll, 1);
 

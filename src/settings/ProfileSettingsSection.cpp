@@ -34,8 +34,9 @@ ProfileSettingsSection::ProfileSettingsSection(UsageAccounts& accounts, UsagePro
     m_section->addRow(m_emptyRow);
 
     m_add = new QPushButton(profilesettings::kAddFolderText);
-    m_add->setFlat(true);
+    m_add->setFont(fonts::style(TextStyle::body));
     m_add->setCursor(Qt::PointingHandCursor);
+    setSymbol(m_add, PanelSymbol::folderBadgePlus);
     m_section->addRow(settingsform::row(m_add, m_section->box()));
     m_add->parentWidget()->layout()->setAlignment(m_add, Qt::AlignLeft);
     connect(m_add, &QPushButton::clicked, this, [this] {

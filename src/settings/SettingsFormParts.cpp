@@ -2,7 +2,10 @@
 
 #include "panel/Appearance.h"
 
+#include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
+#include <QIcon>
+#include <QPixmap>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QResizeEvent>
@@ -16,6 +19,7 @@ namespace settingsform {
 namespace {
 
 const char* const kRoleProperty = "settingsTextRole";
+const char* const kSymbolProperty = "settingsSymbol";
 
 QColor rgb(QRgb value, qreal alpha = 1.0)
 {
@@ -36,6 +40,24 @@ void applyRole(QWidget* widget, TextRole role, bool dark)
     p.setColor(QPalette::Text, colour);
     p.setColor(QPalette::ButtonText, colour);
     widget->setPalette(p);
+}
+
+void applySymbol(QAbstractButton* button, PanelSymbol symbol, bool dark)
+{
+    const qreal side = panelsymbols::side(button->font().pixelSize() > 0 ? button->font().pixelSize() : 13);
+    const qreal scale = 2;
+    const qreal gap = 3; // between the symbol and the button's text
+    const QSize size(int(std::ceil(side + gap)), int(std::ceil(side)));
+    QPixmap pixmap(size * scale);
+    pixmap.setDevicePixelRatio(scale);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        panelsymbols::paint(painter, symbol, QRectF(0, 0, side, side), adaptive(FormColor::primaryText).resolve(dark));
+    }
+    button->setIcon(QIcon(pixmap));
+    button->setIconSize(size);
 }
 
 } // namespace
@@ -107,6 +129,12 @@ void setTextRole(QWidget* widget, TextRole role)
     applyRole(widget, role, Appearance::shared().isDark());
 }
 
+void setSymbol(QAbstractButton* button, PanelSymbol symbol)
+{
+    button->setProperty(kSymbolProperty, int(symbol));
+    applySymbol(button, symbol, Appearance::shared().isDark());
+}
+
 void applyAppearance(QWidget* root, bool dark)
 {
     root->setPalette(palette(dark));
@@ -115,6 +143,9 @@ void applyAppearance(QWidget* root, bool dark)
         const QVariant role = widget->property(kRoleProperty);
         if (role.isValid())
             applyRole(widget, TextRole(role.toInt()), dark);
+        const QVariant symbol = widget->property(kSymbolProperty);
+        if (auto* button = qobject_cast<QAbstractButton*>(widget); button && symbol.isValid())
+            applySymbol(button, PanelSymbol(symbol.toInt()), dark);
     }
     root->update();
 }

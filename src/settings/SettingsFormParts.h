@@ -1,6 +1,7 @@
 #pragma once
 
 #include "panel/PanelPalette.h"
+#include "panel/PanelSymbols.h"
 
 #include <QColor>
 #include <QFrame>
@@ -8,6 +9,7 @@
 #include <QPalette>
 #include <QTextEdit>
 
+class QAbstractButton;
 class QVBoxLayout;
 
 // Building blocks of the settings form: its colours, grouped sections and
@@ -28,7 +30,9 @@ QPalette palette(bool dark);
 // Gives `widget` the text colour of `role`, now and at every appearance change
 // of the window that applies roles (applyAppearance).
 void setTextRole(QWidget* widget, TextRole role);
-// Sets the form palette on `root` and the text colour of every widget under it that has a role.
+// Gives `button` the symbol drawn in its text colour, now and at every appearance change.
+void setSymbol(QAbstractButton* button, PanelSymbol symbol);
+// Sets the form palette on `root`, and the text colour and symbol of every widget under it that has them.
 void applyAppearance(QWidget* root, bool dark);
 
 // A plain label in `font`, colour `role`, wrapping at word boundaries.

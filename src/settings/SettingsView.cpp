@@ -240,6 +240,7 @@ void SettingsView::buildAccountsSection()
         return;
     }
     m_findProfiles = formButton(findProfilesTitle(m_environment.platform));
+    setSymbol(m_findProfiles, PanelSymbol::arrowClockwise);
     section->addRow(row(m_findProfiles));
     m_findProfiles->parentWidget()->layout()->setAlignment(m_findProfiles, Qt::AlignLeft);
     connect(m_findProfiles, &QPushButton::clicked, this, &SettingsView::findProfiles);

@@ -428,6 +428,22 @@ private slots:
         scene.window()->close();
     }
 
+    // A change of appearance repaints the open form in the other colours.
+    void followsTheAppearance()
+    {
+        Appearance::shared().setForced(Appearance::Forced::Light);
+        Form f;
+        SettingsView& view = f.make();
+        const auto background = settingsform::adaptive(settingsform::FormColor::windowBackground);
+        QVERIFY(uitest::near(uitest::pixel(uitest::render(view), 4, 4), background.light));
+        const QColor captionLight = view.themeCaption()->palette().color(QPalette::WindowText);
+        Appearance::shared().setForced(Appearance::Forced::Dark);
+        QVERIFY(uitest::near(uitest::pixel(uitest::render(view), 4, 4), background.dark));
+        QCOMPARE(view.themeCaption()->palette().color(QPalette::WindowText),
+                 settingsform::adaptive(settingsform::TextRole::secondary).dark);
+        QVERIFY(captionLight != settingsform::adaptive(settingsform::TextRole::secondary).dark);
+    }
+
     // MARK: pictures
 
     void render_data()
@@ -468,6 +484,10 @@ private slots:
         whole.fill(settingsform::adaptive(settingsform::FormColor::windowBackground).resolve(dark));
         content->render(&whole, QPoint(), QRegion(), QWidget::DrawChildren);
         uitest::save(whole, QStringLiteral("settings-form-") + (dark ? "dark" : "light"));
+        // Two sections at twice the size, for the details.
+        for (ProfileSettingsSection* section : {view.profileSections().at(0), view.profileSections().at(3)})
+            uitest::save(uitest::render(*section, section->size(), 2.0),
+                         "settings-section-" + rawValue(section->provider()) + (dark ? "-dark" : "-light"));
 
         // The window background and a section box take the appearance's colours.
         const QColor background = settingsform::adaptive(settingsform::FormColor::windowBackground).resolve(dark);

@@ -10,8 +10,19 @@
 
 #include <QDir>
 
+namespace {
+
+// Until the panels exist: nothing to show or hide.
+class NoEdgePanels final : public EdgePanels {
+public:
+    void show() override {}
+    void hide() override {}
+};
+
+} // namespace
+
 AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Scheduler& scheduler,
-                                                    decltype(Services::makeEdgePanels) makeEdgePanels)
+                                                    std::function<void()> openSettings)
 {
     Services services;
     services.environment = systemEnvironment();
@@ -22,7 +33,10 @@ AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Schedule
                                                AppDistributionChannel::direct);
     };
     services.makePanelDisplays = [storeDefaults] { return std::make_unique<PanelDisplaySettings>(*storeDefaults); };
-    services.makeEdgePanels = std::move(makeEdgePanels);
+    services.makeEdgePanels = [openSettings](UsageAccounts&, PanelDisplaySettings&) {
+        Q_UNUSED(openSettings);
+        return std::make_unique<NoEdgePanels>();
+    };
     services.makeWakeSource = [] { return std::make_unique<LogindWakeSource>(); };
     return services;
 }

@@ -42,9 +42,9 @@ public:
 
     // The application's services: the registry over `defaults`, the home folder,
     // the process environment and `scheduler`; the display settings over
-    // `defaults` with the real screens; logind's wake; and `makeEdgePanels`.
-    static Services standardServices(Defaults& defaults, Scheduler& scheduler,
-                                     decltype(Services::makeEdgePanels) makeEdgePanels);
+    // `defaults` with the real screens; the panels, whose "Настройки" calls
+    // `openSettings`; logind's wake.
+    static Services standardServices(Defaults& defaults, Scheduler& scheduler, std::function<void()> openSettings);
 
     // Builds the registry (nothing starts yet), then the display settings
     // (the stored theme is applied, the screens are read).

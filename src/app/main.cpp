@@ -17,17 +17,6 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-// Until the panels exist: nothing to show or hide.
-class NoEdgePanels final : public EdgePanels {
-public:
-    void show() override {}
-    void hide() override {}
-};
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     // Before the application object and any thread exist.
@@ -57,11 +46,8 @@ int main(int argc, char** argv)
         const VantorelApp app(defaults,
                               VantorelApp::standardSetup(QCoreApplication::applicationDirPath(), QDir::homePath(),
                                                          environment),
-                              [&] {
-                                  return AppDelegate::standardServices(defaults, scheduler, [](UsageAccounts&,
-                                                                                               PanelDisplaySettings&) {
-                                      return std::make_unique<NoEdgePanels>();
-                                  });
+                              [&](std::function<void()> openSettings) {
+                                  return AppDelegate::standardServices(defaults, scheduler, std::move(openSettings));
                               });
         AppDelegate& delegate = app.appDelegate();
         // Launch finishes once the event loop runs; termination runs as it ends.

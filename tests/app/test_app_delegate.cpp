@@ -3,7 +3,9 @@
 #include "app/VantorelApp.h"
 #include "platform/WakeSource.h"
 #include "uisupport/RenderHarness.h"
+#include "settings/SettingsScene.h"
 #include "usage/AccountsHarness.h"
+
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -214,9 +216,33 @@ private slots:
         QCOMPARE(rig.h.fetchLog, QStringList {});
     }
 
-    void settingsWindowClosingKeepsTheApplication()
+    // The panels' "Настройки" opens the one settings window over the
+    // delegate's registry; pressed again, it keeps that window.
+    void panelsOpenTheOneSettingsWindow()
     {
-        QVERIFY(!AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "A", true)});
+        QTemporaryDir empty;
+        std::function<void()> openSettings;
+        const VantorelApp app(*rig.h.defaults, {{}, empty.path(), empty.filePath("db")},
+                              [&](std::function<void()> action) {
+                                  openSettings = std::move(action);
+                                  return rig.services();
+                              });
+        QVERIFY(openSettings);
+        QVERIFY(!app.settingsScene().window());
+        openSettings();
+        QWidget* window = app.settingsScene().window();
+        QVERIFY(window);
+        QTRY_VERIFY(window->isVisible());
+        openSettings();
+        QCOMPARE(app.settingsScene().window(), window);
+        // Closed, it is gone; the next press makes a new one.
+        window->close();
+        QTRY_VERIFY(!app.settingsScene().window());
+        openSettings();
+        QVERIFY(app.settingsScene().window());
+        [[maybe_unused]] UsageAccounts* released = rig.h.accounts.release();
     }
 
     // The process set-up registers the crash default before the delegate is
@@ -240,7 +266,7 @@ private slots:
         QTemporaryDir empty;
         const VantorelApp::Setup setup {{{QStringLiteral("VantorelSentryDSN"), QStringLiteral("https://k@h/1")}},
                                         empty.path(), empty.filePath("db")};
-        const VantorelApp app(*rig.h.defaults, setup, [&] {
+        const VantorelApp app(*rig.h.defaults, setup, [&](std::function<void()>) {
             seenByDelegate = rig.h.defaults->contains(VantorelApp::kCrashOnExceptionsKey);
             return rig.services();
         });

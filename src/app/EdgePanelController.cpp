@@ -1,6 +1,7 @@
 #include "EdgePanelController.h"
 
 #include "ScreenParameters.h"
+#include "panel/FeedbackController.h"
 #include "panel/Motion.h"
 #include "panel/PanelPopover.h"
 #include "platform/CoalescedCall.h"
@@ -181,10 +182,14 @@ EdgePanelController::EdgePanelController(UsageAccounts& store, Options options)
     std::function<void()> toggleAction = [self, play = m_options.playSelection] {
         if (play)
             play();
+        else
+            FeedbackController::shared().playSelection();
         if (self)
             self->toggle();
     };
-    QWidget* root = m_options.makeRootView ? m_options.makeRootView(m_store, m_state, toggleAction) : new QWidget;
+    QWidget* root = m_options.makeRootView
+        ? m_options.makeRootView(m_store, m_state, toggleAction)
+        : new EdgePanelView(m_store, m_state, toggleAction, m_options.viewActions);
     m_trackingView->setRootView(root);
     m_panel->setContent(m_trackingView);
 

@@ -2,6 +2,7 @@
 
 #include "EdgePanelPresenting.h"
 #include "EdgePanelState.h"
+#include "panel/EdgePanelView.h"
 
 #include <QObject>
 #include <QPoint>
@@ -93,9 +94,10 @@ public:
         // own, so a frame alone does not say where a window goes); empty or none:
         // wherever the window is.
         ScreenProvider screenProvider;
-        // The root view; empty: a plain widget.
+        // The root view; empty: an EdgePanelView with `viewActions`.
         RootViewFactory makeRootView;
-        // The selection cue played before each toggle.
+        EdgePanelView::Actions viewActions;
+        // The selection cue played before each toggle; empty: FeedbackController's.
         std::function<void()> playSelection;
     };
 

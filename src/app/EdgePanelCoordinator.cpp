@@ -91,10 +91,13 @@ void EdgePanelCoordinator::hide()
 
 std::unique_ptr<EdgePanelController> EdgePanelCoordinator::makeDefaultPanel(
     const QString& displayId, UsageAccounts& store, PanelDisplaySettings& displays,
-    EdgePanelController::RootViewFactory makeRootView, std::function<void()> playSelection)
+    const EdgePanelController::Options& content)
 {
     ASSERT_MAIN_THREAD();
     EdgePanelController::Options options;
+    options.makeRootView = content.makeRootView;
+    options.viewActions = content.viewActions;
+    options.playSelection = content.playSelection;
     options.animationsEnabled = true;
     options.visibleFrameProvider = [&displays, displayId]() -> std::optional<QRect> {
         ASSERT_MAIN_THREAD();
@@ -104,7 +107,5 @@ std::unique_ptr<EdgePanelController> EdgePanelCoordinator::makeDefaultPanel(
         return std::nullopt;
     };
     options.screenProvider = [displayId] { return PanelDisplaySettings::screenWithId(displayId); };
-    options.makeRootView = std::move(makeRootView);
-    options.playSelection = std::move(playSelection);
     return std::make_unique<EdgePanelController>(store, std::move(options));
 }

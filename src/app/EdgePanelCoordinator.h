@@ -40,11 +40,11 @@ public:
 
     // The application's panel for `displayId`: a controller with animations whose
     // visible frame is that display's, looked up when asked (none once it is gone),
-    // on that display's screen.
+    // on that display's screen. Of `content` only the root view, its actions and
+    // the selection cue are taken.
     static std::unique_ptr<EdgePanelController> makeDefaultPanel(const QString& displayId, UsageAccounts& store,
                                                                  PanelDisplaySettings& displays,
-                                                                 EdgePanelController::RootViewFactory makeRootView = {},
-                                                                 std::function<void()> playSelection = {});
+                                                                 const EdgePanelController::Options& content = {});
 
 private:
     void targetsChanged();

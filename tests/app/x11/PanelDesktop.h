@@ -46,8 +46,11 @@ struct PanelDesktop {
                 return displays;
             },
             [](Appearance::Forced) {});
-        coordinator = std::make_unique<EdgePanelCoordinator>(*settings, [this, makeRootView](const QString& id) {
-            return EdgePanelCoordinator::makeDefaultPanel(id, *h.accounts, *settings, makeRootView);
+        EdgePanelController::Options content;
+        content.makeRootView = std::move(makeRootView); // empty: the application's root view
+        content.playSelection = [] {};
+        coordinator = std::make_unique<EdgePanelCoordinator>(*settings, [this, content](const QString& id) {
+            return EdgePanelCoordinator::makeDefaultPanel(id, *h.accounts, *settings, content);
         });
     }
     ~PanelDesktop() { coordinator->hide(); }

@@ -335,7 +335,12 @@ CollapsedEdgeController::CollapsedEdgeController(UsageAccounts& accounts, std::f
     });
     column->addWidget(m_chevron, 0, Qt::AlignHCenter);
 
-    m_observer = new AccountsObserver(accounts, [this] { apply(); }, this);
+    m_observer = new AccountsObserver(accounts, [this] {
+        // A hidden column catches up when it is shown again.
+        m_stale = !isVisible();
+        if (!m_stale)
+            apply();
+    }, this);
     apply();
 }
 
@@ -386,6 +391,10 @@ void CollapsedEdgeController::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     m_observer->flush();
+    if (m_stale) {
+        m_stale = false;
+        apply();
+    }
 }
 
 void CollapsedEdgeController::resizeEvent(QResizeEvent* event)

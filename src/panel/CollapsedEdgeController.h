@@ -178,4 +178,5 @@ private:
     EdgePanelButton* m_chevron;
     int m_rowsBuilt = 0;
     int m_profiles = 0;
+    bool m_stale = false;
 };

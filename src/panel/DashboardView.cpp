@@ -347,11 +347,16 @@ void DashboardView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     m_observer->flush();
+    if (m_stale)
+        rerender();
 }
 
 void DashboardView::rerender()
 {
-    apply(DashboardModel::of(m_accounts));
+    // A hidden dashboard catches up when it is shown again.
+    m_stale = !isVisible();
+    if (!m_stale)
+        apply(DashboardModel::of(m_accounts));
 }
 
 void DashboardView::apply(const DashboardModel& model)

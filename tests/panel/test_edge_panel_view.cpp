@@ -267,6 +267,33 @@ private slots:
         f.settle();
         QVERIFY(view.strip()->segments().first().isSpent);
     }
+
+    // Hidden presentations skip the changes and catch up when shown again.
+    void hiddenPresentationsCatchUp()
+    {
+        PanelAccounts f;
+        f.add(UsageProvider::codex, "Работа");
+        UsageAccounts& accounts = f.start();
+        EdgePanelState state;
+        state.setMode(EdgePanelMode::cards);
+        EdgePanelView view(accounts, state, [] {});
+        view.resize(300, 570);
+        view.show();
+        state.setMode(EdgePanelMode::rings);
+        f.settle();
+        QVERIFY(view.dashboard()->isHidden());
+
+        QVERIFY(f.h.home.build({"d:.codex-2"}));
+        const ProviderProfile added = accounts.addProfileFolder(f.h.home.path(".codex-2"), UsageProvider::codex);
+        accounts.setVisible(true, added.id());
+        f.settle();
+        QCOMPARE(view.ringColumn()->rowOrder().size(), 2);
+        QCOMPARE(view.dashboard()->model().profiles.size(), 1); // not redrawn while hidden
+
+        state.setMode(EdgePanelMode::cards);
+        QCOMPARE(view.dashboard()->model().profiles.size(), 2);
+        QVERIFY(view.dashboard()->card(added.id()));
+    }
 };
 
 VANTOREL_UI_TEST_MAIN(EdgePanelViewTest)

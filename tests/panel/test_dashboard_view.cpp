@@ -50,6 +50,9 @@ QAbstractButton* button(QWidget& view, const QString& accessibleName)
 class DashboardViewTest : public QObject {
     Q_OBJECT
 private slots:
+    // Reset times as a Russian desktop shows them.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+
     void statusLine_data()
     {
         QTest::addColumn<bool>("errors");

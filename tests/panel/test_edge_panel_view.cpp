@@ -43,6 +43,9 @@ QString modeName(EdgePanelMode mode)
 class EdgePanelViewTest : public QObject {
     Q_OBJECT
 private slots:
+    // Reset times as a Russian desktop shows them.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+
     void frameByMode_data()
     {
         QTest::addColumn<int>("mode");

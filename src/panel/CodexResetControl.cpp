@@ -1,6 +1,7 @@
 #include "CodexResetControl.h"
 
 #include "Appearance.h"
+#include "CardLabels.h"
 #include "PanelAccessibility.h"
 #include "PanelActionStyle.h"
 #include "PanelPalette.h"
@@ -28,19 +29,6 @@ namespace {
 AdaptiveColor mint()
 {
     return {QColor::fromRgb(0x00C7BE), QColor::fromRgb(0x63E6E2)};
-}
-
-QLabel* textLabel(TextStyle style, PanelColor role, QWidget* parent, std::optional<QFont::Weight> weight = std::nullopt,
-                  bool wrap = true)
-{
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(fonts::style(style, weight));
-    label->setWordWrap(wrap);
-    // A wrapping label's own minimum is two lines; its layout gives it the height its width needs.
-    label->setMinimumHeight(int(std::ceil(QFontMetricsF(label->font()).height())));
-    followTextRole(label, role);
-    return label;
 }
 
 QWidget* row(QWidget* parent, int spacing, std::initializer_list<QWidget*> children, bool stretch = true)
@@ -162,7 +150,9 @@ protected:
         const QRectF body = QRectF(rect()).adjusted(0.5, 0.5, -kArrow - 0.5, -0.5);
         QPainterPath shape;
         shape.addRoundedRect(body, kRadius, kRadius);
-        const qreal y = std::clamp(m_arrowY, body.top() + kRadius + kArrow, body.bottom() - kRadius - kArrow);
+        const qreal low = body.top() + kRadius + kArrow;
+        const qreal high = body.bottom() - kRadius - kArrow;
+        const qreal y = low <= high ? std::clamp(m_arrowY, low, high) : body.center().y();
         QPainterPath arrow;
         arrow.moveTo(body.right() - 1, y - kArrow);
         arrow.lineTo(body.right() + kArrow, y);
@@ -277,24 +267,22 @@ void CodexResetControl::buildFull()
     auto* creditsLayout = new QVBoxLayout(creditsBlock);
     creditsLayout->setContentsMargins(0, 0, 0, 0);
     creditsLayout->setSpacing(2);
-    f.creditsText = textLabel(TextStyle::caption, PanelColor::panelPrimaryText, nullptr, QFont::Medium);
-    f.credits = row(creditsBlock, 5,
-                    {new PanelSymbolView(PanelSymbol::arrowCounterclockwise, fonts::pointSize(TextStyle::caption),
-                                         PanelColor::panelPrimaryText, nullptr, QFont::Medium),
-                     f.creditsText});
+    f.creditsText = cardlabels::withSymbol(PanelSymbol::arrowCounterclockwise, QString(), TextStyle::caption,
+                                           PanelColor::panelPrimaryText, creditsBlock, 0, QFont::Medium);
+    f.credits = f.creditsText;
     creditsLayout->addWidget(f.credits);
-    f.expiry = textLabel(TextStyle::caption2, PanelColor::panelSecondaryText, creditsBlock);
+    f.expiry = cardlabels::text(TextStyle::caption2, PanelColor::panelSecondaryText, creditsBlock);
     creditsLayout->addWidget(f.expiry);
     layout->addWidget(creditsBlock);
 
     auto* spinner = new ProgressSpinner(ProgressSpinner::Size::small);
     panelaccess::hide(spinner);
-    QLabel* progress = textLabel(TextStyle::caption, PanelColor::panelPrimaryText, nullptr);
+    QLabel* progress = cardlabels::text(TextStyle::caption, PanelColor::panelPrimaryText, nullptr, std::nullopt, false);
     progress->setText(resettext::kProgress);
     f.busy = row(this, 8, {spinner, progress});
     layout->addWidget(f.busy);
 
-    f.awaiting = textLabel(TextStyle::caption, PanelColor::panelSecondaryText, this);
+    f.awaiting = cardlabels::text(TextStyle::caption, PanelColor::panelSecondaryText, this);
     f.awaiting->setText(resettext::kAwaiting);
     layout->addWidget(f.awaiting);
 
@@ -324,9 +312,9 @@ void CodexResetControl::buildPopover()
     layout->setSpacing(14);
     p.frame->setFixedWidth(kPopoverWidth + PopoverFrame::kArrow);
 
-    p.title = textLabel(TextStyle::headline, PanelColor::panelPrimaryText, p.frame);
+    p.title = cardlabels::text(TextStyle::headline, PanelColor::panelPrimaryText, p.frame);
     layout->addWidget(p.title);
-    p.message = textLabel(TextStyle::callout, PanelColor::panelPrimaryText, p.frame);
+    p.message = cardlabels::text(TextStyle::callout, PanelColor::panelPrimaryText, p.frame);
     p.message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(p.message);
     p.done = actionButton(resettext::kDone, p.frame);
@@ -335,13 +323,13 @@ void CodexResetControl::buildPopover()
 
     auto* spinner = new ProgressSpinner(ProgressSpinner::Size::small);
     panelaccess::hide(spinner);
-    p.progressText = textLabel(TextStyle::callout, PanelColor::panelPrimaryText, nullptr);
+    p.progressText = cardlabels::text(TextStyle::callout, PanelColor::panelPrimaryText, nullptr, std::nullopt, false);
     p.progress = row(p.frame, 8, {spinner, p.progressText});
     layout->addWidget(p.progress);
 
-    p.question = textLabel(TextStyle::callout, PanelColor::panelPrimaryText, p.frame, QFont::DemiBold);
+    p.question = cardlabels::text(TextStyle::callout, PanelColor::panelPrimaryText, p.frame, QFont::DemiBold);
     layout->addWidget(p.question);
-    p.explanation = textLabel(TextStyle::caption, PanelColor::panelSecondaryText, p.frame);
+    p.explanation = cardlabels::text(TextStyle::caption, PanelColor::panelSecondaryText, p.frame);
     layout->addWidget(p.explanation);
     p.cancel = actionButton(resettext::kCancel, nullptr);
     p.confirm = new ProminentButton(nullptr);

@@ -22,6 +22,8 @@ class UsageAccounts;
 // shows the spend's progress, during which it cannot be dismissed, and its
 // result. Every decision is the reset controller's; the control follows the
 // controller, the registry and the profile's store, and redraws once per turn.
+// The full form shows itself only while it has something to show; the compact
+// form keeps its 28-point frame, empty when there is nothing to offer.
 class CodexResetControl final : public QWidget {
     Q_OBJECT
 public:

@@ -51,23 +51,3 @@ void PanelSymbolView::paintEvent(QPaintEvent*)
     colour.setAlphaF(float(colour.alphaF() * m_opacity));
     panelsymbols::paint(painter, m_symbol, QRectF(rect()), colour, m_weight);
 }
-
-void followTextRole(QWidget* widget, PanelColor role, qreal opacity)
-{
-    auto apply = [widget, role, opacity](bool dark) {
-        QColor colour = palette::color(role, dark);
-        colour.setAlphaF(float(colour.alphaF() * opacity));
-        QPalette p = widget->palette();
-        p.setColor(QPalette::WindowText, colour);
-        p.setColor(QPalette::Text, colour);
-        widget->setPalette(p);
-    };
-    apply(Appearance::shared().isDark());
-    // One connection per widget and property: a later call replaces the role.
-    const char* const key = "vantorelTextRole";
-    if (auto* old = widget->property(key).value<QObject*>())
-        delete old;
-    auto* guard = new QObject(widget);
-    widget->setProperty(key, QVariant::fromValue<QObject*>(guard));
-    QObject::connect(&Appearance::shared(), &Appearance::changed, guard, apply);
-}

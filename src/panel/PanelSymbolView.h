@@ -31,7 +31,3 @@ private:
     qreal m_opacity = 1.0;
     QFont::Weight m_weight;
 };
-
-// Keeps the text colour of `widget` (a label) at `role` with `opacity`, now and
-// whenever the appearance changes.
-void followTextRole(QWidget* widget, PanelColor role, qreal opacity = 1.0);

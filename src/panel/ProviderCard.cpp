@@ -1,6 +1,7 @@
 #include "ProviderCard.h"
 
 #include "Appearance.h"
+#include "CardLabels.h"
 #include "CodexResetControl.h"
 #include "KeyedWidgetList.h"
 #include "Motion.h"
@@ -37,20 +38,6 @@ QColor roleColour(PanelColor role, qreal opacity = 1.0)
     return c;
 }
 
-QLabel* textLabel(TextStyle style, PanelColor role, QWidget* parent = nullptr,
-                  std::optional<QFont::Weight> weight = std::nullopt)
-{
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(fonts::style(style, weight));
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // A wrapping label's own minimum is two lines; its layout gives it the height its width needs.
-    label->setMinimumHeight(int(std::ceil(QFontMetricsF(label->font()).height())));
-    followTextRole(label, role);
-    return label;
-}
-
 QVBoxLayout* column(QWidget* widget, int spacing, QMargins margins = {})
 {
     auto* layout = new QVBoxLayout(widget);
@@ -59,18 +46,10 @@ QVBoxLayout* column(QWidget* widget, int spacing, QMargins margins = {})
     return layout;
 }
 
-// A system symbol before a text, the symbol on the first line, as a label shows them.
 QLabel* symbolText(PanelSymbol symbol, const QString& text, TextStyle style, PanelColor role, QWidget* parent,
                    int verticalPadding = 0)
 {
-    QLabel* label = textLabel(style, role, parent);
-    label->setText(text);
-    const qreal points = fonts::pointSize(style);
-    auto* icon = new PanelSymbolView(symbol, points, role, label);
-    const int lineHeight = int(std::ceil(QFontMetricsF(label->font()).height()));
-    label->setContentsMargins(icon->width() + 5, verticalPadding, 0, verticalPadding);
-    label->setMinimumHeight(lineHeight + 2 * verticalPadding);
-    icon->move(0, verticalPadding + std::max(0, (lineHeight - icon->height()) / 2));
+    QLabel* label = cardlabels::withSymbol(symbol, text, style, role, parent, verticalPadding);
     label->setAccessibleName(text);
     return label;
 }
@@ -122,8 +101,8 @@ public:
         auto* layout = column(this, 13, QMargins(12, 12, 12, 12));
         auto* heading = new QWidget(this);
         auto* headingLayout = column(heading, 3);
-        m_title = textLabel(TextStyle::subheadline, PanelColor::panelPrimaryText, heading, QFont::DemiBold);
-        m_subtitle = textLabel(TextStyle::caption2, PanelColor::panelSecondaryText, heading);
+        m_title = cardlabels::text(TextStyle::subheadline, PanelColor::panelPrimaryText, heading, QFont::DemiBold);
+        m_subtitle = cardlabels::text(TextStyle::caption2, PanelColor::panelSecondaryText, heading);
         headingLayout->addWidget(m_title);
         headingLayout->addWidget(m_subtitle);
         layout->addWidget(heading);
@@ -281,10 +260,11 @@ ProviderHeaderView::Lines ProviderHeaderView::lines(int width) const
 
 void ProviderHeaderView::apply(const ProviderHeaderModel& model)
 {
-    if (model == m_model && m_badge->currentLayout().provider == model.usage.provider)
+    if (m_applied && model == m_model)
         return;
-    const bool sizeChanged = model.profileName != m_model.profileName || model.peakText.size() != m_model.peakText.size()
+    const bool sizeChanged = !m_applied || model.profileName != m_model.profileName || model.peakText.size() != m_model.peakText.size()
         || model.usage.windows.size() != m_model.usage.windows.size() || model.usage.provider != m_model.usage.provider;
+    m_applied = true;
     m_model = model;
     m_badge->setUsage(model.usage);
     m_peak->setText(model.peakText);
@@ -422,7 +402,7 @@ UsageWindowRowView::UsageWindowRowView(QWidget* parent, Scheduler* scheduler)
     m_reset = new LiveTimeLabel(this, scheduler);
     m_reset->setFont(fonts::style(TextStyle::caption2));
     m_reset->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    followTextRole(m_reset, PanelColor::panelSecondaryText);
+    cardlabels::followTextRole(m_reset, PanelColor::panelSecondaryText);
     panelaccess::hide(m_reset);
     layout->addWidget(m_reset);
     m_reset->hide();
@@ -431,15 +411,15 @@ UsageWindowRowView::UsageWindowRowView(QWidget* parent, Scheduler* scheduler)
 
 void UsageWindowRowView::apply(const UsageWindowRowModel& model)
 {
-    if (model == m_model && !m_title->property("vantorelShown").isNull())
+    if (m_applied && model == m_model)
         return;
-    m_title->setProperty("vantorelShown", true);
-    const bool resetChanged = model.resetsAt != m_model.resetsAt;
+    const bool resetChanged = !m_applied || model.resetsAt != m_model.resetsAt;
+    m_applied = true;
     m_model = model;
     m_percent->setText(model.percentText);
     m_bar->setAccent(model.accent);
     m_bar->setProgress(model.progress);
-    if (resetChanged || m_reset->text().isEmpty()) {
+    if (resetChanged) {
         if (model.resetsAt) {
             const Timestamp target = *model.resetsAt;
             m_reset->setWording(
@@ -462,7 +442,7 @@ void UsageWindowRowView::apply(const UsageWindowRowModel& model)
 
 DiagnosticDetails::DiagnosticDetails(QWidget* parent)
     : QScrollArea(parent)
-    , m_label(textLabel(TextStyle::caption, PanelColor::panelSecondaryText))
+    , m_label(cardlabels::text(TextStyle::caption, PanelColor::panelSecondaryText))
 {
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_label->setCursor(Qt::IBeamCursor);
@@ -570,7 +550,7 @@ ProviderCard::ProviderCard(UsageAccounts* accounts, std::function<void()> retryA
         auto* spinner = new ProgressSpinner(ProgressSpinner::Size::small, p.loading);
         panelaccess::hide(spinner);
         row->addWidget(spinner, 0, Qt::AlignVCenter);
-        QLabel* text = textLabel(TextStyle::callout, PanelColor::panelSecondaryText, p.loading);
+        QLabel* text = cardlabels::text(TextStyle::callout, PanelColor::panelSecondaryText, p.loading);
         text->setText(cardtext::kLoading);
         text->setWordWrap(false);
         row->addWidget(text, 1, Qt::AlignVCenter);
@@ -581,7 +561,7 @@ ProviderCard::ProviderCard(UsageAccounts* accounts, std::function<void()> retryA
     p.limits = new QWidget(this);
     {
         auto* list = column(p.limits, 13);
-        p.caption = textLabel(TextStyle::caption2, PanelColor::panelSecondaryText, p.limits);
+        p.caption = cardlabels::text(TextStyle::caption2, PanelColor::panelSecondaryText, p.limits);
         p.caption->setText(cardtext::kClaudeCaption);
         list->addWidget(p.caption);
         p.rowsBox = new QWidget(p.limits);
@@ -590,7 +570,7 @@ ProviderCard::ProviderCard(UsageAccounts* accounts, std::function<void()> retryA
         p.sectionsBox = new QWidget(p.limits);
         p.sections = std::make_unique<KeyedWidgetList>(*column(p.sectionsBox, 13), 0);
         list->addWidget(p.sectionsBox);
-        p.note = textLabel(TextStyle::caption2, PanelColor::panelSecondaryText, p.limits);
+        p.note = cardlabels::text(TextStyle::caption2, PanelColor::panelSecondaryText, p.limits);
         p.note->setText(cardtext::kAntigravityNote);
         list->addWidget(p.note);
     }
@@ -608,7 +588,7 @@ ProviderCard::ProviderCard(UsageAccounts* accounts, std::function<void()> retryA
         auto* block = column(p.error, 8);
         block->addWidget(symbolText(PanelSymbol::exclamationmarkTriangle, cardtext::kErrorTitle, TextStyle::caption,
                                     PanelColor::panelWarning, p.error));
-        p.errorHint = textLabel(TextStyle::caption, PanelColor::panelSecondaryText, p.error);
+        p.errorHint = cardlabels::text(TextStyle::caption, PanelColor::panelSecondaryText, p.error);
         block->addWidget(p.errorHint);
         p.disclosure = new DisclosureButton(p.error);
         block->addWidget(p.disclosure, 0, Qt::AlignLeft);
@@ -631,7 +611,7 @@ ProviderCard::ProviderCard(UsageAccounts* accounts, std::function<void()> retryA
     });
     p.layout->addWidget(p.refresh, 0, Qt::AlignLeft);
 
-    p.source = textLabel(TextStyle::caption2, PanelColor::panelSecondaryText, this);
+    p.source = cardlabels::text(TextStyle::caption2, PanelColor::panelSecondaryText, this);
     p.layout->addWidget(p.source);
 
     p.updated = new QWidget(this);
@@ -641,7 +621,7 @@ ProviderCard::ProviderCard(UsageAccounts* accounts, std::function<void()> retryA
         row->setSpacing(4);
         p.age = new UsageObservationAgeLabel(Timestamp(), cardtext::kUpdated, p.updated, scheduler);
         p.age->setFont(fonts::style(TextStyle::caption2));
-        followTextRole(p.age, PanelColor::panelSecondaryText);
+        cardlabels::followTextRole(p.age, PanelColor::panelSecondaryText);
         row->addWidget(p.age, 0, Qt::AlignVCenter);
         p.updatedSpinner = new ProgressSpinner(ProgressSpinner::Size::mini, p.updated);
         panelaccess::hide(p.updatedSpinner);
@@ -717,7 +697,7 @@ void ProviderCard::apply(const ProviderCardModel& model)
     p.source->setVisible(model.sourceNote.has_value());
     if (model.sourceNote) {
         p.source->setText(model.sourceNote->text);
-        followTextRole(p.source, model.sourceNote->warning ? PanelColor::panelWarning : PanelColor::panelSecondaryText);
+        cardlabels::followTextRole(p.source, model.sourceNote->warning ? PanelColor::panelWarning : PanelColor::panelSecondaryText);
     }
 
     p.updated->setVisible(model.updated.has_value());

@@ -83,6 +83,7 @@ private:
     qreal badgeSide() const;
 
     ProviderHeaderModel m_model;
+    bool m_applied = false;
     ProviderUsageBadge* m_badge;
     NumericTextMotion* m_peak;
 };
@@ -107,6 +108,7 @@ private:
     class TitleLine;
 
     UsageWindowRowModel m_model;
+    bool m_applied = false;
     TitleLine* m_title;
     UsageProgressBar* m_bar;
     LiveTimeLabel* m_reset;

@@ -75,6 +75,7 @@ private:
     QImage show(ProviderCard& card, const QString& name, bool dark)
     {
         card.resize(kWidth, card.heightForWidth(kWidth));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         const QImage image = onPanel(uitest::render(card, {}, 2), dark);
         uitest::save(image, name + (dark ? "-dark" : "-light"));
         return image;

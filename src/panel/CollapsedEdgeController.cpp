@@ -244,9 +244,9 @@ void CompactAccountRow::placeResetControl()
 {
     if (!m_reset)
         return;
-    const QPoint centre = m_badge->mapTo(this, m_badge->rect().center());
-    const QSize size = m_reset->sizeHint();
-    m_reset->setGeometry(QRect(QPoint(centre.x() - size.width() / 2, centre.y() - size.height() / 2), size));
+    const QPointF centre = QRectF(m_badge->mapTo(this, QPoint()), QSizeF(m_badge->size())).center();
+    const QSizeF size = m_reset->sizeHint();
+    m_reset->setGeometry(QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size).toRect());
     m_reset->raise();
 }
 

@@ -12,6 +12,12 @@ namespace cardlabels {
 
 void followTextRole(QWidget* widget, PanelColor role, qreal opacity)
 {
+    // One connection per widget: a later call with another role replaces it.
+    const char* const key = "vantorelTextRole";
+    const QString wanted = QString::number(int(role)) + QLatin1Char('@') + QString::number(opacity);
+    if (widget->property("vantorelTextRoleName").toString() == wanted)
+        return;
+    widget->setProperty("vantorelTextRoleName", wanted);
     auto apply = [widget, role, opacity](bool dark) {
         QColor colour = palette::color(role, dark);
         colour.setAlphaF(float(colour.alphaF() * opacity));
@@ -21,8 +27,6 @@ void followTextRole(QWidget* widget, PanelColor role, qreal opacity)
         widget->setPalette(p);
     };
     apply(Appearance::shared().isDark());
-    // One connection per widget and property: a later call replaces the role.
-    const char* const key = "vantorelTextRole";
     if (auto* old = widget->property(key).value<QObject*>())
         delete old;
     auto* guard = new QObject(widget);

@@ -176,7 +176,6 @@ struct CodexResetControl::Compact {
 };
 
 struct CodexResetControl::Full {
-    QWidget* credits = nullptr;
     QLabel* creditsText = nullptr;
     QLabel* expiry = nullptr;
     QWidget* busy = nullptr;
@@ -269,8 +268,7 @@ void CodexResetControl::buildFull()
     creditsLayout->setSpacing(2);
     f.creditsText = cardlabels::withSymbol(PanelSymbol::arrowCounterclockwise, QString(), TextStyle::caption,
                                            PanelColor::panelPrimaryText, creditsBlock, 0, QFont::Medium);
-    f.credits = f.creditsText;
-    creditsLayout->addWidget(f.credits);
+    creditsLayout->addWidget(f.creditsText);
     f.expiry = cardlabels::text(TextStyle::caption2, PanelColor::panelSecondaryText, creditsBlock);
     creditsLayout->addWidget(f.expiry);
     layout->addWidget(creditsBlock);
@@ -403,11 +401,10 @@ void CodexResetControl::applyModel(const CodexResetControlModel& model)
         return;
     }
     Full& f = *m_fullParts;
-    f.credits->setVisible(model.creditsLine.has_value());
     f.creditsText->setText(model.creditsLine.value_or(QString()));
     f.expiry->setVisible(!model.expiryLines.isEmpty());
     f.expiry->setText(model.expiryLines.join(QLatin1Char('\n')));
-    f.credits->parentWidget()->setVisible(model.creditsLine.has_value());
+    f.creditsText->parentWidget()->setVisible(model.creditsLine.has_value());
     f.busy->setVisible(model.state == State::busy);
     f.awaiting->setVisible(model.state == State::awaitingRecovery);
     f.refresh->setVisible(model.state == State::awaitingRecovery);
@@ -416,7 +413,6 @@ void CodexResetControl::applyModel(const CodexResetControlModel& model)
     f.offer->setEnabled(model.state == State::offer && model.buttonEnabled);
     f.offer->setText(model.state == State::offer ? model.buttonTitle : QString());
     f.offer->setObjectName(model.buttonObjectName);
-    f.offer->setSymbol({});
     f.offer->updateGeometry();
     // The full form takes no room in its card when it has nothing to show.
     setVisible(model.creditsLine.has_value() || model.state != State::nothing);

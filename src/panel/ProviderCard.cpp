@@ -228,6 +228,9 @@ ProviderHeaderView::ProviderHeaderView(QWidget* parent)
     , m_peak(new NumericTextMotion(this))
 {
     connect(m_peak, &NumericTextMotion::changed, this, qOverload<>(&QWidget::update));
+    // One element: the badge's rings are read out as the header's value.
+    panelaccess::hide(m_badge);
+    panelaccess::setValue(this, QString());
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     QSizePolicy policy = sizePolicy();
     policy.setHeightForWidth(true);
@@ -269,6 +272,7 @@ void ProviderHeaderView::apply(const ProviderHeaderModel& model)
     m_badge->setUsage(model.usage);
     m_peak->setText(model.peakText);
     setAccessibleName(model.accessibleName);
+    panelaccess::setValue(this, m_badge->currentLayout().summary);
     if (sizeChanged)
         updateGeometry();
     resizeEvent(nullptr);
@@ -394,6 +398,7 @@ UsageWindowRowView::UsageWindowRowView(QWidget* parent, Scheduler* scheduler)
     : QWidget(parent)
     , m_percent(new NumericTextMotion(this))
 {
+    panelaccess::setValue(this, QString());
     auto* layout = column(this, int(kSpacing));
     m_title = new TitleLine(this);
     layout->addWidget(m_title);

@@ -2,8 +2,6 @@
 
 #include "ProviderCardModel.h"
 
-#include <QHash>
-#include <QPointer>
 #include <QScrollArea>
 #include <QVariantAnimation>
 #include <QWidget>

@@ -2,6 +2,7 @@
 #include "panel/PanelActionStyle.h"
 #include "panel/PanelPalette.h"
 #include "panel/ProviderCard.h"
+#include "panel/ProviderUsageBadge.h"
 #include "panel/UsageFormat.h"
 #include "panel/UsageObservationAge.h"
 #include "panel/UsageProgressBar.h"
@@ -10,6 +11,7 @@
 #include "uisupport/RenderHarness.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
@@ -182,6 +184,12 @@ private slots:
             QVERIFY2(seen.contains(text), qPrintable(text + " not in " + seen.join(" | ")));
         QCOMPARE(card.accessibleName(), "Использование " + usageformat::shortName(provider) + ", Рабочий");
         QCOMPARE(card.header()->accessibleName().startsWith(usageformat::shortName(provider) + ", Рабочий, "), true);
+        // The header is one element: the badge's rings are its value.
+        QAccessibleInterface* header = QAccessible::queryAccessibleInterface(card.header());
+        QVERIFY(header);
+        QCOMPARE(header->text(QAccessible::Value), ProviderUsageBadge::layout(u).summary);
+        QAccessibleInterface* badge = QAccessible::queryAccessibleInterface(card.header()->badge());
+        QVERIFY(!badge || badge->state().invisible);
 
         // The card's surface, border and rounded corners.
         const QColor surface = palette::color(PanelColor::cardBackground, dark);
@@ -211,6 +219,8 @@ private slots:
             UsageWindowRowView* row = card.row(w.id);
             QVERIFY(row);
             QCOMPARE(row->accessibleName(), w.title);
+            QCOMPARE(QAccessible::queryAccessibleInterface(row)->text(QAccessible::Value),
+                     UsageWindowRowModel::make(w).accessibleValue);
             if (w.usedPercent <= 0)
                 continue;
             const QRect bar = geometryIn(row->bar(), &card);
@@ -335,6 +345,32 @@ private slots:
         ProviderCard bare(nullptr, {}, nullptr, &m_scheduler);
         bare.apply(ProviderCardModel::make(u, {}, std::nullopt, false, true));
         QVERIFY(!bare.refreshButton()->isVisibleTo(&bare));
+    }
+
+    // A card built in the light appearance redraws every part in the dark one when it changes.
+    void followsTheAppearance()
+    {
+        Appearance::shared().setForced(Appearance::Forced::Light);
+        ProviderCard card(nullptr, {}, nullptr, &m_scheduler);
+        card.apply(ProviderCardModel::make(usage(UsageProvider::copilot, [this](ProviderUsage& x) {
+                                               x.updatedAt = now();
+                                               x.isStale = true;
+                                               x.sourceNote = "кэш";
+                                               x.errorMessage = "x";
+                                           }),
+                                           {}));
+        card.resize(kWidth, card.heightForWidth(kWidth));
+        card.show();
+        Appearance::shared().setForced(Appearance::Forced::Dark);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const QImage image = uitest::render(card);
+        QVERIFY(uitest::near(uitest::pixel(image, 9, image.height() - 9), palette::color(PanelColor::cardBackground, true), 2));
+        for (QLabel* label : card.findChildren<QLabel*>()) {
+            if (label->text() == QStringLiteral("кэш"))
+                QCOMPARE(label->palette().color(QPalette::WindowText), palette::color(PanelColor::panelWarning, true));
+            if (label->text() == cardtext::kErrorNoWindows)
+                QCOMPARE(label->palette().color(QPalette::WindowText), palette::color(PanelColor::panelSecondaryText, true));
+        }
     }
 
     // The header's percent rolls to a new value and lands on it; no figure, no percent.

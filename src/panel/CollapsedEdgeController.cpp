@@ -1,6 +1,7 @@
 #include "CollapsedEdgeController.h"
 
 #include "AccountsObserver.h"
+#include "CodexResetControl.h"
 #include "EdgeRowLayout.h"
 #include "Motion.h"
 #include "PanelAccessibility.h"
@@ -18,6 +19,7 @@
 #include "usage/UsageAccounts.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -148,6 +150,19 @@ CompactAccountRow::CompactAccountRow(UsageAccounts& accounts, const ProviderProf
     m_stack->addWidget(m_badge, 0, Qt::AlignHCenter);
     m_stack->addWidget(m_value, 0, Qt::AlignHCenter);
     m_stack->addWidget(m_name, 0, Qt::AlignHCenter);
+
+    if (profile.provider == UsageProvider::codex) {
+        auto* reset = new CodexResetControl(accounts, profile, true, this);
+        m_reset = reset;
+        m_badge->installEventFilter(this); // follows the badge's centre
+    }
+}
+
+bool CompactAccountRow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_badge && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        placeResetControl();
+    return QWidget::eventFilter(watched, event);
 }
 
 CompactAccountRow::~CompactAccountRow() { disarm(); }
@@ -155,6 +170,8 @@ CompactAccountRow::~CompactAccountRow() { disarm(); }
 void CompactAccountRow::apply(const ProviderProfile& profile, const ProviderUsage& usage)
 {
     m_profile = profile;
+    if (auto* reset = qobject_cast<CodexResetControl*>(m_reset))
+        reset->setProfile(profile);
     m_usage = usage;
     render();
     if (isVisible()) {
@@ -227,10 +244,9 @@ void CompactAccountRow::placeResetControl()
 {
     if (!m_reset)
         return;
-    m_indicator->layout()->activate();
-    const QPoint centre = m_badge->mapTo(this, m_badge->rect().center());
-    const QSize size = m_reset->sizeHint();
-    m_reset->setGeometry(QRect(QPoint(centre.x() - size.width() / 2, centre.y() - size.height() / 2), size));
+    const QPointF centre = QRectF(m_badge->mapTo(this, QPoint()), QSizeF(m_badge->size())).center();
+    const QSizeF size = m_reset->sizeHint();
+    m_reset->setGeometry(QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size).toRect());
     m_reset->raise();
 }
 
@@ -335,7 +351,12 @@ CollapsedEdgeController::CollapsedEdgeController(UsageAccounts& accounts, std::f
     });
     column->addWidget(m_chevron, 0, Qt::AlignHCenter);
 
-    m_observer = new AccountsObserver(accounts, [this] { apply(); }, this);
+    m_observer = new AccountsObserver(accounts, [this] {
+        // A hidden column catches up when it is shown again.
+        m_stale = !isVisible();
+        if (!m_stale)
+            apply();
+    }, this);
     apply();
 }
 
@@ -386,6 +407,10 @@ void CollapsedEdgeController::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     m_observer->flush();
+    if (m_stale) {
+        m_stale = false;
+        apply();
+    }
 }
 
 void CollapsedEdgeController::resizeEvent(QResizeEvent* event)

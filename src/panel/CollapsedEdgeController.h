@@ -110,6 +110,7 @@ public:
     QWidget* resetControl() const { return m_reset; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -178,4 +179,5 @@ private:
     EdgePanelButton* m_chevron;
     int m_rowsBuilt = 0;
     int m_profiles = 0;
+    bool m_stale = false;
 };

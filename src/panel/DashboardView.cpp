@@ -1,14 +1,16 @@
 #include "DashboardView.h"
 
 #include "AccountsObserver.h"
-#include "Appearance.h"
+#include "CardLabels.h"
 #include "FeedbackController.h"
 #include "PanelActionStyle.h"
 #include "PanelLabel.h"
 #include "PanelPalette.h"
+#include "PanelSymbolView.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
 #include "ProgressSpinner.h"
+#include "ProviderCard.h"
 #include "UsageObservationAge.h"
 #include "usage/UsageAccounts.h"
 
@@ -158,28 +160,6 @@ private:
     PressFeedback* m_press;
 };
 
-// A symbol in a palette colour.
-class SymbolView final : public QWidget {
-public:
-    SymbolView(PanelSymbol symbol, qreal side, PanelColor role, QWidget* parent)
-        : QWidget(parent), m_symbol(symbol), m_role(role)
-    {
-        setFixedSize(int(std::ceil(side)), int(std::ceil(side)));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        panelsymbols::paint(p, m_symbol, QRectF(rect()), palette::color(m_role));
-    }
-
-private:
-    PanelSymbol m_symbol;
-    PanelColor m_role;
-};
-
 // The footer's band: its background and the hairline along its top edge.
 class FooterBand final : public QWidget {
 public:
@@ -242,14 +222,7 @@ DashboardView::DashboardView(UsageAccounts& accounts, Actions actions, QWidget* 
     m_statusText = new PanelLabel(QString(), fonts::style(TextStyle::caption), PanelColor::panelSecondaryText, this);
     m_statusAge = new LiveTimeLabel(this, &accounts.scheduler());
     m_statusAge->setFont(fonts::style(TextStyle::caption));
-    // A plain label: it takes the secondary colour of the appearance in force.
-    auto tintAge = [this] {
-        QPalette colours = m_statusAge->palette();
-        colours.setColor(QPalette::WindowText, palette::color(PanelColor::panelSecondaryText));
-        m_statusAge->setPalette(colours);
-    };
-    tintAge();
-    connect(&Appearance::shared(), &Appearance::changed, m_statusAge, tintAge);
+    cardlabels::followTextRole(m_statusAge, PanelColor::panelSecondaryText);
     status->addWidget(m_statusText);
     status->addWidget(m_statusAge);
     status->addStretch();
@@ -293,8 +266,8 @@ DashboardView::DashboardView(UsageAccounts& accounts, Actions actions, QWidget* 
     auto* empty = new QVBoxLayout(m_emptyState);
     empty->setContentsMargins(0, 40, 0, 0);
     empty->setSpacing(8);
-    auto* emptyIcon = new SymbolView(PanelSymbol::personCropCircleBadgeCheckmark, 40, PanelColor::panelSecondaryText,
-                                     m_emptyState);
+    auto* emptyIcon = new PanelSymbolView(PanelSymbol::personCropCircleBadgeCheckmark, 40,
+                                          PanelColor::panelSecondaryText, m_emptyState);
     empty->addWidget(emptyIcon, 0, Qt::AlignHCenter);
     auto* emptyTitle = new PanelLabel(QStringLiteral("Нет выбранных аккаунтов"),
                                       fonts::style(TextStyle::title3, QFont::Bold), PanelColor::panelPrimaryText,
@@ -347,11 +320,16 @@ void DashboardView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     m_observer->flush();
+    if (m_stale)
+        rerender();
 }
 
 void DashboardView::rerender()
 {
-    apply(DashboardModel::of(m_accounts));
+    // A hidden dashboard catches up when it is shown again.
+    m_stale = !isVisible();
+    if (!m_stale)
+        apply(DashboardModel::of(m_accounts));
 }
 
 void DashboardView::apply(const DashboardModel& model)
@@ -375,9 +353,19 @@ void DashboardView::apply(const DashboardModel& model)
     QStringList ids;
     for (const ProviderProfile& profile : model.profiles)
         ids << profile.id();
+    const QList<ProviderProfile>& profiles = model.profiles;
     m_cardsBuilt += m_cards->reconcile(
-        ids, [](int) { return new QWidget; },
-        [](QWidget*, int) {});
+        ids,
+        [&](int index) {
+            // Forced, without a cue; the registry looks the profile up again by its id.
+            auto retry = [accounts = &m_accounts, profile = profiles.at(index)] { accounts->refresh(profile, true); };
+            return new ProviderCard(&m_accounts, retry, nullptr, &m_accounts.scheduler());
+        },
+        [&](QWidget* widget, int index) {
+            const ProviderProfile& profile = profiles.at(index);
+            static_cast<ProviderCard*>(widget)->apply(ProviderCardModel::make(
+                m_accounts.usage(profile), profile.name, profile, /*withResetControl*/ true, /*withRefresh*/ true));
+        });
     m_emptyState->setVisible(model.isEmpty);
     m_model = model;
 }

@@ -92,6 +92,7 @@ private:
     Actions m_actions;
     DashboardModel m_model;
     bool m_applied = false;
+    bool m_stale = false;
     int m_cardsBuilt = 0;
 
     AccountsObserver* m_observer = nullptr;

@@ -165,9 +165,9 @@ QWidget* EdgePanelView::content(EdgePanelMode mode)
         if (!m_strip) {
             m_strip = new EdgeStripView(m_host);
             connect(m_strip, &QAbstractButton::clicked, this, toggle);
-            updateStrip();
         }
         widget = m_strip;
+        updateStrip();
         break;
     case EdgePanelMode::rings:
         if (!m_rings)
@@ -191,7 +191,8 @@ QWidget* EdgePanelView::content(EdgePanelMode mode)
 
 void EdgePanelView::updateStrip()
 {
-    if (m_strip)
+    // A hidden strip catches up when it is shown again (content() calls this).
+    if (m_strip && (m_mode == EdgePanelMode::strip || m_strip->isVisible()))
         m_strip->setSegments(EdgeStripSegment::segments(m_store));
 }
 

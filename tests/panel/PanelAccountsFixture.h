@@ -67,7 +67,7 @@ struct PanelAccounts {
 
     // One profile in each state the views draw, answered on the first fetch:
     // fresh (Claude Code with two windows, Codex with a spent window resetting
-    // in two hours), stale, failed, waiting for the first observation,
+    // in two hours and reset credits to offer), stale, failed, waiting for the first observation,
     // unlimited, and still loading.
     void addEveryState()
     {
@@ -86,6 +86,15 @@ struct PanelAccounts {
         ProviderUsage codex = usage(UsageProvider::codex, {window("codex-primary", "5 ч", 24, 1800),
                                                            window("codex-secondary", "Неделя", 100, 7200, 10080)});
         codex.planName = QStringLiteral("Plus");
+        // Spent, with reset credits to offer.
+        codex.codexAccountID = QStringLiteral("acct-work");
+        codex.codexOrdinaryUsageAllowed = false;
+        CodexResetCredits credits;
+        credits.availableCount = 2;
+        credits.credits = QList<CodexResetCredits::Credit> {
+            {QStringLiteral("c1"), QStringLiteral("codexRateLimits"), QStringLiteral("available"),
+             qint64(now().since1970()) - 86400, qint64(now().since1970()) + 14 * 86400, {}, {}}};
+        codex.codexResetCredits = credits;
         answer("Работа", codex);
         ProviderUsage stale = usage(UsageProvider::copilot, {window("premium", "Премиум-запросы", 12)}, 7200);
         stale.isStale = true;

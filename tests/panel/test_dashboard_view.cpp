@@ -3,12 +3,18 @@
 #include "panel/Appearance.h"
 #include "panel/DashboardView.h"
 #include "panel/FeedbackController.h"
+#include "panel/PanelLabel.h"
+#include "panel/PanelPalette.h"
+#include "panel/ProviderCard.h"
 #include "panel/UsageObservationAge.h"
 #include "uisupport/RenderHarness.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 namespace {
@@ -37,6 +43,38 @@ struct CueLog {
     };
 };
 
+// The view over the panel's background, as the panel draws it.
+QImage renderOnPanel(QWidget& view, QSize size, bool dark)
+{
+    const QImage content = uitest::render(view, size, 2);
+    QImage image(content.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(palette::color(PanelColor::panelBackground, dark));
+    QPainter(&image).drawImage(0, 0, content);
+    return image;
+}
+
+// Where `widget` lies in a render of `view` at scale 2.
+QRect area(QWidget& view, QWidget* widget)
+{
+    return QRect(widget->mapTo(&view, QPoint()) * 2, widget->size() * 2);
+}
+
+// Some label or accessible name under `root` reads `text` (a prefix will do).
+bool findText(QWidget& root, const char* text)
+{
+    const QString wanted = QString::fromUtf8(text);
+    for (QWidget* w : root.findChildren<QWidget*>()) {
+        QString shown = w->accessibleName();
+        if (auto* label = qobject_cast<QLabel*>(w))
+            shown = label->text();
+        else if (auto* panel = qobject_cast<PanelLabel*>(w))
+            shown = panel->text();
+        if (shown.startsWith(wanted))
+            return true;
+    }
+    return false;
+}
+
 QAbstractButton* button(QWidget& view, const QString& accessibleName)
 {
     for (QAbstractButton* b : view.findChildren<QAbstractButton*>())
@@ -50,6 +88,9 @@ QAbstractButton* button(QWidget& view, const QString& accessibleName)
 class DashboardViewTest : public QObject {
     Q_OBJECT
 private slots:
+    // Reset times as a Russian desktop shows them.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+
     void statusLine_data()
     {
         QTest::addColumn<bool>("errors");
@@ -200,15 +241,102 @@ private slots:
         QCOMPARE(log.cues, (QStringList {"selection", "selection"}));
     }
 
-    void renderEmpty()
+    // An open dashboard across three snapshot updates keeps its cards, the
+    // open error details, the selection in them and the scroll position.
+    void keepsWhatTheUserOpenedAcrossUpdates()
     {
         PanelAccounts f;
+        f.addEveryState();
         UsageAccounts& accounts = f.start();
+        DashboardView view(accounts, {});
+        view.resize(300, 570);
+        view.show();
+        f.settle();
+        QCOMPARE(view.cardsBuilt(), 7);
+
+        const ProviderProfile failed = f.h.named("Gemini");
+        auto* card = qobject_cast<ProviderCard*>(view.card(failed.id()));
+        QVERIFY(card);
+        card->setDetailsExpanded(true);
+        QLabel* details = card->details()->label();
+        QVERIFY(details->text().startsWith(QStringLiteral("TIMEOUT\n")));
+        details->setSelection(0, 7);
+        QScrollBar* bar = view.scrollArea()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum() / 2);
+        const int scrolled = bar->value();
+        QList<QWidget*> cards;
+        for (const ProviderProfile& p : view.model().profiles)
+            cards << view.card(p.id());
+
+        for (int update = 0; update < 3; ++update) {
+            f.h.scheduler.advance(1);
+            f.answer("Основной", f.usage(UsageProvider::claude, {f.window("five_hour", "Сессия", 50.0 + update)}));
+            accounts.refresh(f.h.named("Основной"), true);
+            accounts.refresh(failed, true); // fails again, with a new retry time
+            f.settle();
+        }
+        QCOMPARE(view.cardsBuilt(), 7);
+        QList<QWidget*> after;
+        for (const ProviderProfile& p : view.model().profiles)
+            after << view.card(p.id());
+        QCOMPARE(after, cards);
+        QVERIFY(card->isDetailsExpanded());
+        QCOMPARE(details->selectedText(), QStringLiteral("TIMEOUT"));
+        QCOMPARE(bar->value(), scrolled);
+        auto* claude = qobject_cast<ProviderCard*>(view.card(f.h.named("Основной").id()));
+        QCOMPARE(claude->model().header.peakText, QStringLiteral("52%"));
+    }
+
+    // Every state, light and dark, the list tall enough to show every card.
+    void rendersEveryState_data()
+    {
+        QTest::addColumn<bool>("empty");
+        QTest::newRow("every state") << false;
+        QTest::newRow("empty list") << true;
+    }
+
+    void rendersEveryState()
+    {
+        QFETCH(bool, empty);
+        PanelAccounts f;
+        if (!empty)
+            f.addEveryState();
+        UsageAccounts& accounts = f.start();
+        const QSize size(300, empty ? 570 : 2400);
         for (bool dark : {false, true}) {
             Appearance::shared().setForced(dark ? Appearance::Forced::Dark : Appearance::Forced::Light);
             DashboardView view(accounts, {[] {}, [] {}, [] {}, nullptr});
-            const QImage image = uitest::render(view, QSize(300, 570), 2);
-            uitest::save(image, dark ? "dashboard-empty-dark" : "dashboard-empty-light");
+            view.resize(size);
+            view.show();
+            f.settle();
+            if (!empty)
+                qobject_cast<ProviderCard*>(view.card(f.h.named("Gemini").id()))->setDetailsExpanded(true);
+            const QImage image = renderOnPanel(view, size, dark);
+            uitest::save(image, QStringLiteral("dashboard-%1-%2").arg(empty ? "empty" : "states", dark ? "dark" : "light"));
+
+            const QColor warning = palette::color(PanelColor::panelWarning, dark);
+            PanelLabel* statusLine = nullptr;
+            for (PanelLabel* label : view.findChildren<PanelLabel*>())
+                if (label->text() == view.model().status.text)
+                    statusLine = label;
+            QVERIFY(statusLine);
+            const QRect status = area(view, statusLine);
+            QCOMPARE(uitest::countNear(image, status, warning, 40) > 10, !empty);
+            if (empty) {
+                QVERIFY(findText(view, "Нет выбранных аккаунтов"));
+                QVERIFY(findText(view, "Включите нужные профили в настройках."));
+                continue;
+            }
+            // The failed card shows its warning and its details.
+            QWidget* failed = view.card(f.h.named("Gemini").id());
+            QVERIFY(uitest::countNear(image, area(view, failed), warning, 40) > 20);
+            QVERIFY(findText(*failed, "Не удалось обновить данные"));
+            QVERIFY(findText(*failed, "TIMEOUT\nAntigravity не ответил за 20 с."));
+            QVERIFY(findText(*view.card(f.h.named("Новый").id()), "Экспорт подключён."));
+            QVERIFY(findText(*view.card(f.h.named("Безлимит").id()), "Без лимита"));
+            QVERIFY(findText(*view.card(f.h.named("Загрузка").id()), "Получаю лимиты…"));
+            QVERIFY(findText(*view.card(f.h.named("GitHub").id()), "Показаны последние сохранённые данные."));
         }
         Appearance::shared().setForced(Appearance::Forced::None);
     }

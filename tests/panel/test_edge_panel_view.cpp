@@ -43,6 +43,9 @@ QString modeName(EdgePanelMode mode)
 class EdgePanelViewTest : public QObject {
     Q_OBJECT
 private slots:
+    // Reset times as a Russian desktop shows them.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+
     void frameByMode_data()
     {
         QTest::addColumn<int>("mode");
@@ -266,6 +269,33 @@ private slots:
         accounts.refresh(f.h.named("Работа"), true);
         f.settle();
         QVERIFY(view.strip()->segments().first().isSpent);
+    }
+
+    // Hidden presentations skip the changes and catch up when shown again.
+    void hiddenPresentationsCatchUp()
+    {
+        PanelAccounts f;
+        f.add(UsageProvider::codex, "Работа");
+        UsageAccounts& accounts = f.start();
+        EdgePanelState state;
+        state.setMode(EdgePanelMode::cards);
+        EdgePanelView view(accounts, state, [] {});
+        view.resize(300, 570);
+        view.show();
+        state.setMode(EdgePanelMode::rings);
+        f.settle();
+        QVERIFY(view.dashboard()->isHidden());
+
+        QVERIFY(f.h.home.build({"d:.codex-2"}));
+        const ProviderProfile added = accounts.addProfileFolder(f.h.home.path(".codex-2"), UsageProvider::codex);
+        accounts.setVisible(true, added.id());
+        f.settle();
+        QCOMPARE(view.ringColumn()->rowOrder().size(), 2);
+        QCOMPARE(view.dashboard()->model().profiles.size(), 1); // not redrawn while hidden
+
+        state.setMode(EdgePanelMode::cards);
+        QCOMPARE(view.dashboard()->model().profiles.size(), 2);
+        QVERIFY(view.dashboard()->card(added.id()));
     }
 };
 

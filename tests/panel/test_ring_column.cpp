@@ -8,6 +8,7 @@
 #include "panel/PanelLayerEffect.h"
 #include "panel/PressFeedback.h"
 #include "panel/ProviderLimitRing.h"
+#include "panel/ProviderUsageBadge.h"
 #include "panel/RelativeTime.h"
 #include "panel/UsageFormat.h"
 #include "uisupport/RenderHarness.h"
@@ -40,6 +41,9 @@ QImage renderOnPanel(QWidget& view, QSize size, bool dark)
 class RingColumnTest : public QObject {
     Q_OBJECT
 private slots:
+    // Reset times as a Russian desktop shows them.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+
     void valueText_data()
     {
         QTest::addColumn<QList<double>>("percents");
@@ -186,6 +190,16 @@ private slots:
         QCOMPARE(column.row(f.h.named("Загрузка").id())->model().valueText, QStringLiteral("…"));
         QCOMPARE(column.row(f.h.named("Новый").id())->model().valueText, QStringLiteral("—"));
         QCOMPARE(column.row(f.h.named("Основной").id())->model().valueText, QStringLiteral("63%"));
+
+        // Only the Codex rows carry the reset control, centred on the badge; this one offers a spend.
+        for (const QString& id : column.rowOrder()) {
+            const CompactAccountRow* r = column.row(id);
+            QCOMPARE(r->resetControl() != nullptr, r->model().provider == UsageProvider::codex);
+        }
+        QWidget* reset = row->resetControl();
+        QWidget* badge = row->badge();
+        QCOMPARE(QRectF(reset->geometry()).center(), QRectF(badge->mapTo(row, QPoint()), QSizeF(badge->size())).center());
+        QVERIFY(column.findChild<QWidget*>(QStringLiteral("reset.") + work.id()));
 
         QScrollBar* bar = column.scrollArea()->verticalScrollBar();
         QVERIFY(bar->maximum() > 0);

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-          qt6-multimedia-dev libgl-dev nodejs)
+          qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
+          xvfb xauth openbox xdotool x11-utils nodejs)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -24,7 +24,9 @@ const std::array<QRegularExpression, 5>& redactionPatterns()
     static const auto options = QRegularExpression::UseUnicodePropertiesOption;
     static const std::array<QRegularExpression, 5> patterns {
         QRegularExpression(QStringLiteral("(?i)Bearer\\s+[^\\s\"']+"), options),
-        QRegularExpression(QStringLiteral("(?i)(?:access_token|refresh_token|id_token|api_key|apiKey|accessToken|refreshToken)[\"'\\s:=]+[^\\s,}\"']+"), options),
+        // Backslashes join the separators and end the value, so a pair quoted into a
+        // JSON string ({\"access_token\":\"...\"}) is redacted like a plain one.
+        QRegularExpression(QStringLiteral("(?i)(?:access_token|refresh_token|id_token|api_key|apiKey|accessToken|refreshToken)[\"'\\s:=\\\\]+[^\\s,}\"'\\\\]+"), options),
         QRegularExpression(QStringLiteral("\\beyJ[A-Za-z0-9_.-]+"), options),
         QRegularExpression(QStringLiteral("\\bsk-[A-Za-z0-9_-]+"), options),
         QRegularExpression(QStringLiteral("\\b(?:gh[pousr]_|github_pat_)[A-Za-z0-9_]+"), options),

@@ -123,6 +123,10 @@ private slots:
         QTest::newRow("bearer ends at ideographic space") << "Bearer tok\u3000rest" << "[redacted]\u3000rest";
         QTest::newRow("bearer without token") << "Bearer " << "Bearer ";
         QTest::newRow("json refresh_token") << R"({"refresh_token": "abc.def", "n": 1})" << R"({"[redacted]", "n": 1})";
+        // A reply quoted into a JSON string, as error texts and stderr lines often are.
+        QTest::newRow("escaped json pairs") << "{\"detail\":\"{\\\"access_token\\\":\\\"abc.123\\\",\\\"refresh_token\\\":\\\"rt_x\\\"}\"}"
+                                            << "{\"detail\":\"{\\\"[redacted]\\\",\\\"[redacted]\\\"}\"}";
+        QTest::newRow("escaped twice") << "\\\\\\\"apiKey\\\\\\\": \\\\\\\"v-1\\\\\\\"}" << "\\\\\\\"[redacted]\\\\\\\"}";
         QTest::newRow("key=value") << "api_key=s3cr3t&x=1" << "[redacted]";
         QTest::newRow("apiKey with colon") << "apiKey: 'v-1', next" << "[redacted]', next";
         QTest::newRow("key case-insensitive") << "ACCESS_TOKEN=zzz" << "[redacted]";

@@ -1,14 +1,63 @@
-#include <QCoreApplication>
+#include "BuildInfo.h"
+#include "app/AppDelegate.h"
+#include "app/GraphicalSession.h"
+#include "app/VantorelApp.h"
+#include "platform/ChildProcess.h"
+#include "platform/Defaults.h"
+#include "platform/ProcessEnvironment.h"
+#include "platform/Scheduler.h"
+#include "platform/TerminationSignals.h"
+#include "platform/Workers.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
 #include <QTimer>
 
-#include <csignal>
+#include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    // Before the application object and any thread exist.
+    ignoreSigpipe();
+
+    const ProcessEnvironment environment = systemEnvironment();
+    if (const std::optional<QString> message = graphicalsession::missingSessionMessage(environment)) {
+        std::fprintf(stderr, "%s\n", message->toLocal8Bit().constData());
+        return 1;
+    }
+
     QCoreApplication::setApplicationName(QStringLiteral("Vantorel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Vantorel"));
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    return app.exec();
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kVersion));
+    QApplication application(argc, argv);
+    // Closing the settings window leaves the panels running.
+    QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+
+    // Logout and Ctrl+C end the event loop, so the teardown below runs.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &application, &QCoreApplication::quit);
+
+    SettingsDefaults defaults(std::make_unique<QSettings>());
+    QtScheduler scheduler;
+    int status = 0;
+    {
+        const VantorelApp app(defaults,
+                              VantorelApp::standardSetup(QCoreApplication::applicationDirPath(), QDir::homePath(),
+                                                         environment),
+                              [&](std::function<void()> openSettings) {
+                                  return AppDelegate::standardServices(defaults, scheduler, std::move(openSettings));
+                              });
+        AppDelegate& delegate = app.appDelegate();
+        // Launch finishes once the event loop runs; termination runs as it ends.
+        QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
+        QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                         &AppDelegate::applicationWillTerminate);
+        status = application.exec();
+        // Stopped work ends at once; its results must not outlive the scheduler.
+        Workers::waitForDone();
+    }
+    defaults.flush();
+    return status;
 }

@@ -34,6 +34,23 @@ bool Defaults::boolValue(const QString& key) const
     return v->toBool();
 }
 
+std::optional<bool> Defaults::boolean(const QString& key) const
+{
+    auto v = object(key);
+    if (!v)
+        return std::nullopt;
+    if (v->typeId() == QMetaType::Bool)
+        return v->toBool();
+    if (v->typeId() == QMetaType::QString) {
+        const QString s = v->toString();
+        if (s == QLatin1String("true"))
+            return true;
+        if (s == QLatin1String("false"))
+            return false;
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> Defaults::string(const QString& key) const
 {
     auto v = object(key);

@@ -21,6 +21,9 @@ public:
 
     double doubleValue(const QString& key) const;   // 0 when absent or not a number
     bool boolValue(const QString& key) const;       // false when absent
+    // The value when it is a Boolean; none when absent or of another type. A
+    // settings file gives Booleans back as the text "true" or "false".
+    std::optional<bool> boolean(const QString& key) const;
     std::optional<QString> string(const QString& key) const;
     std::optional<QByteArray> data(const QString& key) const;
 

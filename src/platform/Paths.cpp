@@ -7,6 +7,14 @@ namespace paths {
 
 namespace {
 
+// An XDG base folder: the variable when it holds an absolute path (the rules
+// ignore a relative or empty value), else `fallback` in the home folder.
+QString xdgFolder(const ProcessEnvironment& environment, const QString& variable, const QString& home,
+                  const QString& fallback)
+{
+    const QString value = environment.value(variable);
+    return value.startsWith(QLatin1Char('/')) ? value : joined(home, fallback);
+}
 
 // Linux has no Homebrew: the distribution's and the user's own program folders come after.
 QStringList withLinuxFolders(QStringList candidates, const QString& home, const QString& name, Flavor flavor)
@@ -52,10 +60,21 @@ QString statusLineFolder(const QString& home, const ProcessEnvironment& environm
 {
     if (flavor == Flavor::macOS)
         return joined(home, QStringLiteral("Library/Application Support/Vantorel/statusline"));
-    // The XDG base-directory rules ignore a relative or empty value.
-    const QString dataHome = environment.value(QStringLiteral("XDG_DATA_HOME"));
-    const QString base = dataHome.startsWith(QLatin1Char('/')) ? dataHome : joined(home, QStringLiteral(".local/share"));
-    return joined(base, QStringLiteral("Vantorel/statusline"));
+    return joined(xdgFolder(environment, QStringLiteral("XDG_DATA_HOME"), home, QStringLiteral(".local/share")),
+                  QStringLiteral("Vantorel/statusline"));
+}
+
+QString crashReportsFolder(const QString& home, const ProcessEnvironment& environment, Flavor flavor)
+{
+    if (flavor == Flavor::macOS)
+        return joined(home, QStringLiteral("Library/Caches/Vantorel/crash-reports"));
+    return joined(xdgFolder(environment, QStringLiteral("XDG_CACHE_HOME"), home, QStringLiteral(".cache")),
+                  QStringLiteral("Vantorel/crash-reports"));
+}
+
+QString besideProgram(const QString& programFolder, const QString& relative)
+{
+    return QDir::cleanPath(joined(programFolder, relative));
 }
 
 QString standardizedResolvedPath(const QString& path)

@@ -28,6 +28,14 @@ QStringList nodeProgramCandidates(const QString& home, Flavor flavor = kHostFlav
 // "~/Library/Application Support/Vantorel/statusline" on macOS.
 QString statusLineFolder(const QString& home, const ProcessEnvironment& environment, Flavor flavor = kHostFlavor);
 
+// The crash-reporting library's database: "$XDG_CACHE_HOME/Vantorel/crash-reports"
+// (an absolute XDG_CACHE_HOME only; else "~/.cache/Vantorel/crash-reports") on
+// Linux, "~/Library/Caches/Vantorel/crash-reports" on macOS.
+QString crashReportsFolder(const QString& home, const ProcessEnvironment& environment, Flavor flavor = kHostFlavor);
+
+// A folder named relative to the program's own folder, cleaned ("bin/../share" is "share").
+QString besideProgram(const QString& programFolder, const QString& relative);
+
 // A path made absolute, standardised ("." and ".." removed, no doubled or trailing
 // "/") and with the symbolic links of its existing leading part resolved. Works
 // for paths that do not exist: their missing tail is kept as written.

@@ -1,11 +1,14 @@
 #include "usage/CollectorInstaller.h"
 
+#include "BuildInfo.h"
+
 #include "platform/ChildProcess.h"
 #include "platform/ForeignError.h"
 #include "platform/Paths.h"
 #include "platform/Workers.h"
 #include "usage/ChildProcessEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -37,6 +40,16 @@ CollectorInstaller CollectorInstaller::standard(const QString& home)
 
 QString CollectorInstaller::defaultResourcesDirectory()
 {
+    return resourcesDirectoryFor(QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString());
+}
+
+QString CollectorInstaller::resourcesDirectoryFor(const QString& programFolder)
+{
+    if (!programFolder.isEmpty()) {
+        const QString installed = paths::besideProgram(programFolder, QString::fromUtf8(buildinfo::kDataFromProgram));
+        if (QFileInfo(QDir(installed).filePath(*scriptName(UsageProvider::claude))).isFile())
+            return installed;
+    }
     return QStringLiteral(VANTOREL_RESOURCES_DIR);
 }
 

@@ -27,10 +27,14 @@ public:
     CollectorInstaller(QString resourcesDirectory, QStringList nodeCandidates, double deadline = kDeadline,
                        double terminateGrace = kTerminateGrace);
 
-    // The application's installer: scripts from the build's resource folder,
+    // The application's installer: scripts from defaultResourcesDirectory(),
     // Node.js from the fixed folders for `home`.
     static CollectorInstaller standard(const QString& home);
+    // The scripts of the running program (resourcesDirectoryFor its folder).
     static QString defaultResourcesDirectory();
+    // The scripts installed beside a program in `programFolder` when they are
+    // there, else the source tree's resources (a program run from the build tree).
+    static QString resourcesDirectoryFor(const QString& programFolder);
 
     // File name of the provider's installer script; none for Codex and Copilot.
     static std::optional<QString> scriptName(UsageProvider provider);

@@ -5,6 +5,7 @@
 #include "platform/TimestampJson.h"
 
 #include <QJsonArray>
+#include <cmath>
 #include <limits>
 
 ProviderUsage ProviderUsage::placeholder(UsageProvider provider)
@@ -19,7 +20,7 @@ std::optional<double> ProviderUsage::peakUsedPercent() const
 {
     std::optional<double> peak;
     for (const UsageWindow& w : windows)
-        if (!peak || w.usedPercent > *peak)
+        if (std::isfinite(w.usedPercent) && (!peak || w.usedPercent > *peak))
             peak = w.usedPercent;
     return peak;
 }

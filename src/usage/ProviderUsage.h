@@ -35,7 +35,7 @@ struct ProviderUsage {
     // What a store starts with: no windows, loading, no failures, every optional absent.
     static ProviderUsage placeholder(UsageProvider provider);
 
-    // The largest usedPercent among the windows; none without windows.
+    // The largest finite usedPercent among the windows; none without one.
     std::optional<double> peakUsedPercent() const;
 
     // Some "codex-primary" or "codex-secondary" window at 100 % or more.

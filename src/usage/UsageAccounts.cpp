@@ -78,12 +78,13 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
     if (!m_operations.makeWatcher)
         m_operations.makeWatcher = &StatusLineWatcher::create;
     if (!m_operations.copilotAccounts) {
-        Scheduler* target = &m_scheduler;
         CopilotLaunch launch = CopilotLaunch::standard();
         launch.environment = m_environment;
-        m_operations.copilotAccounts = [target, launch](const QString& folder,
-                                                        Completion<QList<CopilotUsageClient::Account>> done) {
-            CopilotUsageClient::discoverAccounts(*target, folder, std::move(done), {}, launch);
+        // The operations live in the registry: `this` outlives the call. Each
+        // listing takes the quit token of the moment.
+        m_operations.copilotAccounts = [this, launch](const QString& folder,
+                                                      Completion<QList<CopilotUsageClient::Account>> done) {
+            CopilotUsageClient::discoverAccounts(m_scheduler, folder, std::move(done), m_quit, launch);
         };
     }
     if (!m_operations.makeResetConsumer)
@@ -91,7 +92,7 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
     // Each spend takes the quit token of the moment, so a spend after a restart is not born cancelled.
     CodexResetController::Consumer consumer = [this](const ProviderProfile& profile, const CodexResetAttempt& attempt,
                                                      bool isRetry, Completion<CodexResetResult> done) {
-        m_operations.makeResetConsumer(m_scheduler, m_resetQuit)(profile, attempt, isRetry, std::move(done));
+        m_operations.makeResetConsumer(m_scheduler, m_quit)(profile, attempt, isRetry, std::move(done));
     };
     m_resets = std::make_unique<CodexResetController>(m_defaults, std::move(consumer), m_scheduler, this);
     loadProfiles();
@@ -101,7 +102,7 @@ UsageAccounts::UsageAccounts(Defaults& defaults, const QString& home, ProcessEnv
 UsageAccounts::~UsageAccounts()
 {
     // A running spend ends its child; its attempt stays pending for the next run.
-    m_resetQuit.cancel();
+    m_quit.cancel();
     if (m_connectionTask)
         m_connectionTask->cancel();
     m_resets.reset();
@@ -261,8 +262,8 @@ void UsageAccounts::stop()
         m_connectionTask.reset();
     }
     m_watcher.reset();
-    m_resetQuit.cancel();
-    m_resetQuit = CancelToken();
+    m_quit.cancel();
+    m_quit = CancelToken();
     for (UsageStore* store : std::as_const(m_stores))
         store->stop();
 }
@@ -658,7 +659,11 @@ void UsageAccounts::mergeNextCopilotFolder(const std::shared_ptr<CopilotMerge>& 
     m_operations.copilotAccounts(folder, [self, merge, folder](Result<QList<CopilotUsageClient::Account>> accounts) {
         if (!self)
             return;
-        self->mergeCopilotFolder(folder, accounts);
+        // Ended by stop: the merge ends too, without a message.
+        if (accounts.errorAs<CancellationError>())
+            merge->next = merge->folders.size();
+        else
+            self->mergeCopilotFolder(folder, accounts);
         self->mergeNextCopilotFolder(merge);
     });
 }

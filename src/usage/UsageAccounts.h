@@ -66,7 +66,7 @@ public:
         StoreFactory makeStore;                     // default: makeDefaultStore
         ConnectOperation connectProfile;            // default: CollectorInstaller with the process environment
         CopilotAccountsOperation copilotAccounts;   // default: CopilotUsageClient::discoverAccounts
-                                                    // from the registry's environment
+                                                    // from the registry's environment, ended by stop
         CodexUsageHandler codexUsageChanged;        // default: the reset controller's reconcile
         WatcherFactory makeWatcher;                 // default: StatusLineWatcher::create
         ResetConsumerFactory makeResetConsumer;     // default: CodexResetController::defaultConsumer
@@ -122,6 +122,8 @@ public:
     Defaults& defaults() const { return m_defaults; }
     const QString& home() const { return m_home; }
     const ProcessEnvironment& environment() const { return m_environment; }
+    // The registry's clock and timers; the views showing it tick on the same time.
+    Scheduler& scheduler() const { return m_scheduler; }
     // Saved profiles of providers this build does not offer, written back on every save.
     const QList<ProviderProfile>& retainedProfiles() const { return m_retainedProfiles; }
     bool isStarted() const { return m_started; }
@@ -261,8 +263,9 @@ private:
     std::unique_ptr<StatusLineWatcher> m_watcher;
     QSet<QString> m_setupAttempts;
     std::optional<CancelToken> m_connectionTask;
-    // Cancelled at stop and at destruction; a fresh one after each stop.
-    CancelToken m_resetQuit;
+    // Cancelled at stop and at destruction, ending a running spend or Copilot
+    // listing; a fresh one after each stop.
+    CancelToken m_quit;
     std::unique_ptr<CodexResetController> m_resets;
 
     bool m_copilotMergeRunning = false;

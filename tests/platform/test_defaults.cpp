@@ -10,6 +10,8 @@ private slots:
     void typedValues_data();
     void typedValues();
     void memoryRestartKeepsOnlyFlushed();
+    void booleanOnly_data();
+    void booleanOnly();
 };
 
 void DefaultsTest::typedValues_data()
@@ -64,6 +66,48 @@ void DefaultsTest::memoryRestartKeepsOnlyFlushed()
     auto after = d.restarted();
     QCOMPARE(*after->string("codexReset.pending.v1"), QString("key-1"));
     QCOMPARE(d.flushCount(), 1);
+}
+
+// Only a Boolean reads as one, also after a round trip through the settings file.
+void DefaultsTest::booleanOnly_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<int>("expected"); // -1 none, 0 false, 1 true
+    QTest::newRow("true") << QVariant(true) << 1;
+    QTest::newRow("false") << QVariant(false) << 0;
+    QTest::newRow("absent") << QVariant() << -1;
+    QTest::newRow("number 1") << QVariant(1.0) << -1;
+    QTest::newRow("number 0") << QVariant(0.0) << -1;
+    QTest::newRow("text yes") << QVariant(QStringLiteral("yes")) << -1;
+    QTest::newRow("data") << QVariant(QByteArray("true")) << -1;
+}
+
+void DefaultsTest::booleanOnly()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(int, expected);
+    const std::optional<bool> want = expected < 0 ? std::nullopt : std::optional<bool>(expected == 1);
+    auto put = [&stored](Defaults& d) {
+        switch (stored.typeId()) {
+        case QMetaType::Bool: d.setBool("soundsEnabled", stored.toBool()); break;
+        case QMetaType::Double: d.setDouble("soundsEnabled", stored.toDouble()); break;
+        case QMetaType::QString: d.setString("soundsEnabled", stored.toString()); break;
+        case QMetaType::QByteArray: d.setData("soundsEnabled", stored.toByteArray()); break;
+        default: break;
+        }
+    };
+    MemoryDefaults memory;
+    put(memory);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("vantorel.ini");
+    {
+        SettingsDefaults disk(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        put(disk);
+        QVERIFY(disk.flush());
+    }
+    QCOMPARE(memory.boolean("soundsEnabled"), want);
+    SettingsDefaults reopened(std::make_unique<QSettings>(file, QSettings::IniFormat));
+    QCOMPARE(reopened.boolean("soundsEnabled"), want);
 }
 
 QTEST_GUILESS_MAIN(DefaultsTest)

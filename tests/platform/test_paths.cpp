@@ -63,6 +63,29 @@ private slots:
         QCOMPARE(paths::statusLineFolder("/home/u", environment, Flavor(flavor)), folder);
     }
 
+    void crashReportsFolder_data()
+    {
+        QTest::addColumn<ProcessEnvironment>("environment");
+        QTest::addColumn<int>("flavor");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("Linux default") << ProcessEnvironment {} << int(Flavor::Linux) << "/home/u/.cache/Vantorel/crash-reports";
+        QTest::newRow("Linux XDG") << ProcessEnvironment {{"XDG_CACHE_HOME", "/cache/"}} << int(Flavor::Linux)
+                                   << "/cache/Vantorel/crash-reports";
+        QTest::newRow("Linux relative XDG") << ProcessEnvironment {{"XDG_CACHE_HOME", "cache"}} << int(Flavor::Linux)
+                                            << "/home/u/.cache/Vantorel/crash-reports";
+        QTest::newRow("the data folder is not the cache") << ProcessEnvironment {{"XDG_DATA_HOME", "/data"}}
+                                                          << int(Flavor::Linux) << "/home/u/.cache/Vantorel/crash-reports";
+        QTest::newRow("macOS") << ProcessEnvironment {{"XDG_CACHE_HOME", "/cache"}} << int(Flavor::macOS)
+                               << "/home/u/Library/Caches/Vantorel/crash-reports";
+    }
+    void crashReportsFolder()
+    {
+        QFETCH(ProcessEnvironment, environment);
+        QFETCH(int, flavor);
+        QFETCH(QString, folder);
+        QCOMPARE(paths::crashReportsFolder("/home/u", environment, Flavor(flavor)), folder);
+    }
+
     void standardizedResolvedPath()
     {
         QTemporaryDir tmp;

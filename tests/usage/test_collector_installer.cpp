@@ -1,5 +1,7 @@
 #include "usage/CollectorInstaller.h"
 
+#include "BuildInfo.h"
+
 #include "platform/CancelToken.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -347,6 +349,29 @@ private slots:
     }
 
     // Our own installer with the machine's Node.js into a temporary profile.
+    // Scripts installed beside the program win; a program without them (a
+    // build-tree run) takes the source tree's resources.
+    void resourcesFolderOfAProgram()
+    {
+        QTemporaryDir prefix;
+        QVERIFY(prefix.isValid());
+        const QString bin = prefix.filePath("bin");
+        const QString data = QDir::cleanPath(bin + "/" + QString::fromUtf8(buildinfo::kDataFromProgram));
+        QVERIFY(QDir().mkpath(bin));
+        const QString source = QStringLiteral(VANTOREL_RESOURCES_DIR);
+
+        QCOMPARE(CollectorInstaller::resourcesDirectoryFor(bin), source);
+        QCOMPARE(CollectorInstaller::resourcesDirectoryFor(QString()), source);
+        // A folder without the installer script is not the installed data.
+        QVERIFY(testsupport::writeFile(data + "/vantorel-statusline.cjs", "//\n"));
+        QCOMPARE(CollectorInstaller::resourcesDirectoryFor(bin), source);
+        QVERIFY(testsupport::writeFile(data + "/install-claude-statusline.cjs", "//\n"));
+        QCOMPARE(CollectorInstaller::resourcesDirectoryFor(bin), data);
+        QCOMPARE(CollectorInstaller::resourcesDirectoryFor(bin + "/"), data);
+        // The test program itself runs from the build tree.
+        QCOMPARE(CollectorInstaller::defaultResourcesDirectory(), source);
+    }
+
     void realInstaller_data()
     {
         QTest::addColumn<UsageProvider>("provider");

@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -204,6 +205,33 @@ private slots:
         accounts.stop();
         Workers::waitForDone();
         scheduler.drainPosted();
+        QCOMPARE(testsupport::childProcessCount(), 0);
+    }
+
+    // Stopping ends a Copilot listing that is still running: its program is
+    // ended at once, the merge ends and leaves no message.
+    void stopEndsARunningCopilotListing()
+    {
+        VirtualScheduler scheduler(SystemClock::shared().now());
+        MemoryDefaults defaults;
+        QVERIFY(m_home.build({"f:.copilot/config.json"}));
+        const QString log = m_home.path("copilot-hang.log");
+        QFile::remove(log);
+        QVERIFY(testsupport::writeFile(m_home.path("copilot-hang.json"),
+                                       bytes({{"log", log}, {"onStart", QJsonArray {QJsonObject {{"hang", true}}}}})));
+        ProcessEnvironment environment = systemEnvironment();
+        environment.insert("FAKE_COPILOT_SCENARIO", m_home.path("copilot-hang.json"));
+        environment.insert("XDG_DATA_HOME", m_home.path("xdg"));
+
+        UsageAccounts accounts(defaults, m_home.home(), environment, scheduler);
+        bool merged = false;
+        accounts.refreshCopilotAccounts([&] { merged = true; });
+        QVERIFY(pumpUntil(scheduler, [&] { return QFileInfo(log).size() > 0; }));
+        accounts.stop();
+        // Without the stop this would wait out the listing's 20 s deadline.
+        Workers::waitForDone();
+        QVERIFY(scheduler.waitUntil([&] { return merged; }, 5000));
+        QCOMPARE(accounts.discoveryError(), std::nullopt);
         QCOMPARE(testsupport::childProcessCount(), 0);
     }
 

@@ -277,6 +277,18 @@ private slots:
         QCOMPARE(u.peakUsedPercent(), std::optional(100.0));
         u.windows = {limitWindow("a", 130.5)};
         QCOMPARE(u.peakUsedPercent(), std::optional(130.5));
+
+        // Non-finite values are ignored wherever they stand.
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        u.windows = {limitWindow("a", nan), limitWindow("b", 40)};
+        QCOMPARE(u.peakUsedPercent(), std::optional(40.0));
+        u.windows = {limitWindow("b", 40), limitWindow("a", nan)};
+        QCOMPARE(u.peakUsedPercent(), std::optional(40.0));
+        u.windows = {limitWindow("a", inf), limitWindow("b", 40), limitWindow("c", -inf)};
+        QCOMPARE(u.peakUsedPercent(), std::optional(40.0));
+        u.windows = {limitWindow("a", nan), limitWindow("b", inf)};
+        QVERIFY(!u.peakUsedPercent());
     }
 
     void nonFiniteNumbersAreNotEncoded()

@@ -1,0 +1,225 @@
+// Starts the built program on a private Xvfb display with a temporary home of
+// 8 visible profiles (4 Claude Code, 4 Codex, answered by the fake programs),
+// and prints: the time from the process start to its first mapped window, its
+// resident memory 60 s after that, its voluntary context switches (wake-ups)
+// over the 60 s after the first reads have settled, with the panel collapsed
+// and no refresh due, and how long SIGTERM takes to end it.
+//
+// Usage: bench_startup [seconds]   (the measuring span, 60 by default)
+
+#include "platform/ChildProcess.h"
+#include "platform/ProcessEnvironment.h"
+#include "usage/ProfileDiscovery.h"
+#include "usage/UsageAccounts.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <csignal>
+#include <optional>
+#include <poll.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+const QString kFakes = QStringLiteral(VANTOREL_FAKES_DIR);
+
+double now()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A free display number, judged by the X socket folder.
+int freeDisplay()
+{
+    for (int n = 90; n < 200; ++n) {
+        if (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))
+            && !QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            return n;
+    }
+    return -1;
+}
+
+// Sum of a counter line of /proc/<pid>/task/*/status.
+long taskCounter(pid_t pid, const char* name)
+{
+    long total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks + "/" + task + "/status");
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.startsWith(name))
+                total += line.mid(qsizetype(qstrlen(name))).trimmed().toLong();
+        }
+    }
+    return total;
+}
+
+long residentKilobytes(pid_t pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Waits for the first MapNotify among the root's children; false on timeout.
+bool waitForMap(xcb_connection_t* x, double deadline)
+{
+    const int fd = xcb_get_file_descriptor(x);
+    for (;;) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
+            const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+            free(event);
+            if (mapped)
+                return true;
+        }
+        const double left = deadline - now();
+        if (left <= 0 || xcb_connection_has_error(x))
+            return false;
+        pollfd p {fd, POLLIN, 0};
+        poll(&p, 1, int(left * 1000) + 1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const double span = argc > 1 ? QString::fromLocal8Bit(argv[1]).toDouble() : 60.0;
+    const QString program = QDir::cleanPath(kFakes + "/../vantorel");
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty() || !QFileInfo(program).isExecutable()) {
+        std::fprintf(stderr, "needs Xvfb and the built program at %s\n", qPrintable(program));
+        return 2;
+    }
+
+    QTemporaryDir root;
+    const QString home = root.filePath("home");
+    QList<ProviderProfile> profiles;
+    for (int i = 1; i <= 4; ++i) {
+        const QString claude = home + QStringLiteral("/.claude-%1").arg(i);
+        write(claude + "/.claude.json", QJsonDocument(QJsonObject {{"oauthAccount", QJsonObject {{"accountUuid", QString("a-%1").arg(i)}, {"organizationUuid", "o"}}}}).toJson());
+        write(claude + "/settings.json", "{}\n");
+        profiles << ProviderProfile {UsageProvider::claude, claude, QStringLiteral("Claude %1").arg(i), true, {}, {}};
+        const QString codex = home + QStringLiteral("/.codex-%1").arg(i);
+        write(codex + "/auth.json", "{}");
+        profiles << ProviderProfile {UsageProvider::codex, codex, QStringLiteral("Codex %1").arg(i), true, {}, {}};
+    }
+    {
+        QSettings settings(home + "/.config/Vantorel/Vantorel.conf", QSettings::IniFormat);
+        settings.setValue(UsageAccounts::kProfilesKey, ProfileDiscovery::encodeProfileList(profiles));
+    }
+    // The fake programs where the clients look for the real ones.
+    for (const char* tool : {"claude", "codex"}) {
+        QDir().mkpath(home + "/.local/bin");
+        QFile::link(kFakes + "/fake_" + tool, home + "/.local/bin/" + tool);
+    }
+    const QString resets = QDateTime::currentDateTimeUtc().addSecs(3600).toString(Qt::ISODate);
+    const QJsonObject claudeUsage {
+        {"rate_limits_available", true},
+        {"subscription_type", "max"},
+        {"rate_limits", QJsonObject {{"five_hour", QJsonObject {{"utilization", 10}, {"resets_at", resets}}},
+                                     {"seven_day", QJsonObject {{"utilization", 40}, {"resets_at", resets}}}}}};
+    write(root.filePath("claude.json"),
+          QJsonDocument(QJsonObject {{"steps", QJsonArray {QJsonObject {{"respond", QJsonObject {{"subtype", "success"}, {"response", claudeUsage}}}}}}}).toJson());
+    const QJsonObject window {{"usedPercent", 25}, {"windowDurationMins", 300}, {"resetsAt", qint64(4'102'444'800)}};
+    write(root.filePath("codex.json"),
+          QJsonDocument(QJsonObject {{"methods", QJsonObject {{"initialize", QJsonObject {{"result", QJsonObject {}}}},
+                                                              {"account/rateLimits/read", QJsonObject {{"result", QJsonObject {{"accountId", "acct"}, {"rateLimits", QJsonObject {{"primary", window}, {"planType", "plus"}}}}}}}}}}).toJson());
+
+    const int display = freeDisplay();
+    SpawnOptions server;
+    server.program = xvfb;
+    server.arguments = {QStringLiteral(":%1").arg(display), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"};
+    ChildProcess xserver = ChildProcess::start(server);
+    xcb_connection_t* x = nullptr;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        x = xcb_connect(qPrintable(QStringLiteral(":%1").arg(display)), nullptr);
+        if (!xcb_connection_has_error(x))
+            break;
+        xcb_disconnect(x);
+        x = nullptr;
+        QThread::msleep(25);
+    }
+    if (!x) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 2;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x, screen->root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(x);
+
+    ProcessEnvironment env = systemEnvironment();
+    for (const QString& key : env.keys()) {
+        if (key.startsWith(QLatin1String("XDG_")) || key.startsWith(QLatin1String("QT_")) || key == "WAYLAND_DISPLAY")
+            env.remove(key);
+    }
+    env.insert("HOME", home);
+    env.insert("DISPLAY", QStringLiteral(":%1").arg(display));
+    env.insert("FAKE_CLAUDE_SCENARIO", root.filePath("claude.json"));
+    env.insert("FAKE_CODEX_SCENARIO", root.filePath("codex.json"));
+    SpawnOptions options;
+    options.program = program;
+    options.environment = env;
+    options.terminateGrace = 5;
+
+    const double started = now();
+    ChildProcess vantorel = ChildProcess::start(options);
+    if (!waitForMap(x, started + 30)) {
+        std::fprintf(stderr, "no window was mapped within 30 s\n");
+        return 1;
+    }
+    const double mapped = now();
+    std::printf("start to first panel mapped: %.0f ms\n", (mapped - started) * 1000);
+    std::fflush(stdout);
+
+    // The first reads and the collector set-up are over after a few seconds.
+    QThread::msleep(10'000);
+    const long switchesBefore = taskCounter(vantorel.pid(), "voluntary_ctxt_switches:");
+    const long involuntaryBefore = taskCounter(vantorel.pid(), "nonvoluntary_ctxt_switches:");
+    QThread::msleep(static_cast<unsigned long>(span * 1000));
+    const long switchesAfter = taskCounter(vantorel.pid(), "voluntary_ctxt_switches:");
+    const long involuntaryAfter = taskCounter(vantorel.pid(), "nonvoluntary_ctxt_switches:");
+    std::printf("resident memory after %.0f s: %ld KiB\n", span + 10, residentKilobytes(vantorel.pid()));
+    std::printf("voluntary context switches over %.0f s (all threads): %ld (%.2f/s); involuntary %ld\n", span,
+                switchesAfter - switchesBefore, double(switchesAfter - switchesBefore) / span,
+                involuntaryAfter - involuntaryBefore);
+
+    const double term = now();
+    ::kill(vantorel.pid(), SIGTERM);
+    const WaitOutcome outcome = vantorel.waitUntil(vantorel.deadlineAfter(10), CancelToken(), nullptr);
+    std::printf("SIGTERM to exit: %.0f ms, status %s %d\n", (now() - term) * 1000,
+                outcome.exit.signalled ? "signal" : "exit", outcome.exit.code);
+    xcb_disconnect(x);
+    xserver.terminate(2);
+    return 0;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/ProcessEnvironment.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class Defaults;
+class PanelDisplaySettings;
+class Scheduler;
+class UsageAccounts;
+class WakeSource;
+
+// The edge panels as the delegate drives them: shown at launch, hidden (every
+// panel closed) at termination.
+class EdgePanels {
+public:
+    virtual ~EdgePanels() = default;
+    virtual void show() = 0;
+    virtual void hide() = 0;
+};
+
+// The application's delegate: builds the profile registry and the screen and
+// theme settings, starts them in a fixed order at launch, refreshes after a
+// wake and tears down at termination. Main thread only.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    // How the delegate builds what it owns.
+    struct Services {
+        std::function<std::unique_ptr<UsageAccounts>()> makeStore;
+        std::function<std::unique_ptr<PanelDisplaySettings>()> makePanelDisplays;
+        std::function<std::unique_ptr<EdgePanels>(UsageAccounts& store, PanelDisplaySettings& panelDisplays)>
+            makeEdgePanels;
+        std::function<std::unique_ptr<WakeSource>()> makeWakeSource;
+        // The process environment (its "XCTestConfigurationFilePath" stops launch after the panels).
+        ProcessEnvironment environment;
+    };
+
+    static inline const QString kTestConfigurationVariable = QStringLiteral("XCTestConfigurationFilePath");
+
+    // The application's services: the registry over `defaults`, the home folder,
+    // the process environment and `scheduler`; the display settings over
+    // `defaults` with the real screens; the panels, whose "Настройки" calls
+    // `openSettings`; logind's wake.
+    static Services standardServices(Defaults& defaults, Scheduler& scheduler, std::function<void()> openSettings);
+
+    // Builds the registry (nothing starts yet), then the display settings
+    // (the stored theme is applied, the screens are read).
+    explicit AppDelegate(Services services, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    UsageAccounts& store() const { return *m_store; }
+    PanelDisplaySettings& panelDisplays() const { return *m_panelDisplays; }
+    // The panels, from launch on.
+    EdgePanels* edgePanelController() const { return m_edgePanels.get(); }
+    bool isObservingWake() const { return m_wake != nullptr; }
+
+    // Shows the panels, then (unless the test variable is set) starts the
+    // registry, merges the Copilot accounts and observes the wake.
+    void applicationDidFinishLaunching();
+    // Stops observing the wake, stops the registry, hides the panels.
+    void applicationWillTerminate();
+    // Closing the settings window leaves the application running.
+    static bool applicationShouldTerminateAfterLastWindowClosed() { return false; }
+
+    // Every visible profile's store refreshes soon.
+    void didWake();
+
+private:
+    Services m_services;
+    std::unique_ptr<UsageAccounts> m_store;
+    std::unique_ptr<PanelDisplaySettings> m_panelDisplays;
+    std::unique_ptr<EdgePanels> m_edgePanels;
+    std::unique_ptr<WakeSource> m_wake;
+};

@@ -1,0 +1,283 @@
+#include "app/AppDelegate.h"
+#include "app/PanelDisplaySettings.h"
+#include "app/VantorelApp.h"
+#include "platform/WakeSource.h"
+#include "uisupport/RenderHarness.h"
+#include "settings/SettingsScene.h"
+#include "usage/AccountsHarness.h"
+
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// One journal of what the delegate's parts saw, in order.
+struct Journal {
+    QStringList entries;
+    void add(const QString& entry) { entries << entry; }
+};
+
+class RecordingPanels final : public EdgePanels {
+public:
+    RecordingPanels(Journal& journal, Harness& h) : m_journal(journal), m_h(h) {}
+    void show() override
+    {
+        // What the panels find when they first appear.
+        bool loading = true;
+        for (const ProviderProfile& p : m_h.accounts->visibleProfiles())
+            loading = loading && m_h.accounts->usage(p).isLoading;
+        m_journal.add(QStringLiteral("panels shown%1%2")
+                          .arg(m_h.accounts->isStarted() ? " (started)" : "", loading ? " (loading)" : ""));
+    }
+    void hide() override { m_journal.add(QStringLiteral("panels hidden")); }
+
+private:
+    Journal& m_journal;
+    Harness& m_h;
+};
+
+class RecordingWake final : public WakeSource {
+public:
+    explicit RecordingWake(Journal& journal) : m_journal(journal) { m_journal.add(QStringLiteral("wake observed")); }
+    ~RecordingWake() override { m_journal.add(QStringLiteral("wake observer removed")); }
+    void wake() { emit woke(); }
+
+private:
+    Journal& m_journal;
+};
+
+// The delegate over the accounts harness: scripted stores and Copilot
+// listing, one screen, recorded panels and wake source.
+struct DelegateRig {
+    Harness h;
+    Journal journal;
+    RecordingWake* wake = nullptr;
+    std::unique_ptr<AppDelegate> delegate;
+
+    AppDelegate::Services services(ProcessEnvironment environment = {})
+    {
+        AppDelegate::Services s;
+        s.environment = std::move(environment);
+        s.makeStore = [this] {
+            UsageAccounts::Operations ops = h.operations();
+            auto listing = ops.copilotAccounts;
+            ops.copilotAccounts = [this, listing](const QString& folder, Completion<AccountList> done) {
+                journal.add(QStringLiteral("copilot accounts read"));
+                listing(folder, std::move(done));
+            };
+            auto store = std::make_unique<UsageAccounts>(*h.defaults, h.home.home(), h.environment, h.scheduler,
+                                                         AppDistributionChannel::direct, std::move(ops));
+            // The harness's helpers read the registry through its pointer; the delegate owns it.
+            h.accounts.reset(store.get());
+            return store;
+        };
+        s.makePanelDisplays = [this] {
+            const PanelDisplay screen {QStringLiteral("display:one"), QStringLiteral("Screen"), QRect(0, 0, 1440, 900)};
+            return std::make_unique<PanelDisplaySettings>(
+                *h.defaults, [screen] { return QList<PanelDisplay> {screen}; }, [](Appearance::Forced) {});
+        };
+        s.makeEdgePanels = [this](UsageAccounts&, PanelDisplaySettings&) {
+            return std::make_unique<RecordingPanels>(journal, h);
+        };
+        s.makeWakeSource = [this] {
+            auto source = std::make_unique<RecordingWake>(journal);
+            wake = source.get();
+            return source;
+        };
+        return s;
+    }
+
+    AppDelegate& make(ProcessEnvironment environment = {})
+    {
+        delegate = std::make_unique<AppDelegate>(services(std::move(environment)));
+        return *delegate;
+    }
+
+    ~DelegateRig()
+    {
+        // The delegate owns the registry the harness points at.
+        [[maybe_unused]] UsageAccounts* released = h.accounts.release();
+        delegate.reset();
+    }
+
+    // Runs the launch and what it posts, noting the fetches that started.
+    void launch()
+    {
+        delegate->applicationDidFinishLaunching();
+        h.scheduler.advance(0);
+        for (const QString& fetch : std::as_const(h.fetchLog))
+            journal.add(QStringLiteral("fetch ") + fetch);
+        h.fetchLog.clear();
+    }
+};
+
+} // namespace
+
+class AppDelegateTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Panels first, while every profile still loads; then the registry, the
+    // Copilot accounts and, last, the wake.
+    void launchOrder()
+    {
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "A", true),
+                        rig.h.profile(UsageProvider::copilot, ".copilot", "B", true)});
+        AppDelegate& delegate = rig.make();
+        QVERIFY(!delegate.edgePanelController());
+        QCOMPARE(rig.journal.entries, QStringList {});
+        QCOMPARE(delegate.store().stores().size(), 2);
+        QVERIFY(!delegate.store().isStarted());
+
+        rig.launch();
+        QCOMPARE(rig.journal.entries, (QStringList {"panels shown (loading)", "copilot accounts read", "wake observed",
+                                                    "fetch A", "fetch B"}));
+        QVERIFY(delegate.edgePanelController());
+        QVERIFY(delegate.store().isStarted());
+        QVERIFY(delegate.isObservingWake());
+    }
+
+    // With the test variable, whatever its value, launch ends with the panels.
+    void testConfigurationStopsAfterThePanels_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("a path") << "/tmp/config.xctestconfiguration";
+        QTest::newRow("empty") << "";
+    }
+    void testConfigurationStopsAfterThePanels()
+    {
+        QFETCH(QString, value);
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "A", true)});
+        AppDelegate& delegate = rig.make({{AppDelegate::kTestConfigurationVariable, value}});
+        rig.launch();
+        rig.h.scheduler.advance(600);
+        QCOMPARE(rig.journal.entries, QStringList {"panels shown (loading)"});
+        QVERIFY(!delegate.store().isStarted());
+        QVERIFY(!delegate.isObservingWake());
+        const ProviderProfile a = rig.h.named("A");
+        QVERIFY(delegate.store().usage(a).isLoading);
+
+        // Termination still runs: the registry had nothing running.
+        delegate.applicationWillTerminate();
+        QCOMPARE(rig.journal.entries, (QStringList {"panels shown (loading)", "panels hidden"}));
+    }
+
+    // A wake refreshes the store of every visible profile, forced, a second later.
+    void wakeRefreshesTheVisibleProfiles()
+    {
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "A", true),
+                        rig.h.profile(UsageProvider::claude, ".claude-x", "hidden", false),
+                        rig.h.profile(UsageProvider::copilot, ".copilot", "B", true)});
+        rig.make();
+        rig.launch();
+        rig.h.scheduler.advance(1);
+        rig.h.fetchLog.clear();
+
+        rig.wake->wake();
+        QCOMPARE(rig.h.fetchLog, QStringList {});
+        rig.h.scheduler.advance(1.0);
+        QCOMPARE(rig.h.fetchLog, (QStringList {"A!", "B!"}));
+    }
+
+    void wakeWithoutVisibleProfilesDoesNothing()
+    {
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "hidden", false)});
+        rig.make();
+        rig.launch();
+        rig.h.scheduler.advance(1);
+        const std::size_t scheduled = rig.h.scheduler.scheduledCount();
+        rig.wake->wake();
+        QCOMPARE(rig.h.scheduler.scheduledCount(), scheduled);
+        rig.h.scheduler.advance(5);
+        QCOMPARE(rig.h.fetchLog, QStringList {});
+    }
+
+    // Termination: the wake observer goes, the registry stops, the panels close.
+    void terminationOrder()
+    {
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "A", true)});
+        AppDelegate& delegate = rig.make();
+        rig.launch();
+        rig.journal.entries.clear();
+        QObject::connect(&delegate.store(), &UsageAccounts::storesChanged, [&] { rig.journal.add("stores changed"); });
+
+        delegate.applicationWillTerminate();
+        QCOMPARE(rig.journal.entries, (QStringList {"wake observer removed", "panels hidden"}));
+        QVERIFY(!delegate.isObservingWake());
+        QVERIFY(!delegate.store().isStarted());
+        // Nothing runs on afterwards.
+        rig.h.scheduler.advance(3600);
+        QCOMPARE(rig.h.fetchLog, QStringList {});
+    }
+
+    // The panels' "Настройки" opens the one settings window over the
+    // delegate's registry; pressed again, it keeps that window.
+    void panelsOpenTheOneSettingsWindow()
+    {
+        DelegateRig rig;
+        rig.h.saveList({rig.h.profile(UsageProvider::codex, ".codex", "A", true)});
+        QTemporaryDir empty;
+        std::function<void()> openSettings;
+        const VantorelApp app(*rig.h.defaults, {{}, empty.path(), empty.filePath("db")},
+                              [&](std::function<void()> action) {
+                                  openSettings = std::move(action);
+                                  return rig.services();
+                              });
+        QVERIFY(openSettings);
+        QVERIFY(!app.settingsScene().window());
+        openSettings();
+        QWidget* window = app.settingsScene().window();
+        QVERIFY(window);
+        QTRY_VERIFY(window->isVisible());
+        openSettings();
+        QCOMPARE(app.settingsScene().window(), window);
+        // Closed, it is gone; the next press makes a new one.
+        window->close();
+        QTRY_VERIFY(!app.settingsScene().window());
+        openSettings();
+        QVERIFY(app.settingsScene().window());
+        [[maybe_unused]] UsageAccounts* released = rig.h.accounts.release();
+    }
+
+    // The process set-up registers the crash default before the delegate is
+    // built; a value the user stored wins over it.
+    void crashDefaultIsRegisteredFirst_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("value");
+        QTest::newRow("nothing stored") << QVariant() << true;
+        QTest::newRow("user set false") << QVariant(false) << false;
+        QTest::newRow("user set true") << QVariant(true) << true;
+    }
+    void crashDefaultIsRegisteredFirst()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, value);
+        DelegateRig rig;
+        if (stored.isValid())
+            rig.h.defaults->setBool(VantorelApp::kCrashOnExceptionsKey, stored.toBool());
+        std::optional<bool> seenByDelegate;
+        QTemporaryDir empty;
+        const VantorelApp::Setup setup {{{QStringLiteral("VantorelSentryDSN"), QStringLiteral("https://k@h/1")}},
+                                        empty.path(), empty.filePath("db")};
+        const VantorelApp app(*rig.h.defaults, setup, [&](std::function<void()>) {
+            seenByDelegate = rig.h.defaults->contains(VantorelApp::kCrashOnExceptionsKey);
+            return rig.services();
+        });
+        QCOMPARE(seenByDelegate, std::optional(true));
+        QCOMPARE(rig.h.defaults->boolValue(VantorelApp::kCrashOnExceptionsKey), value);
+        // A key without the library: no reporting, and nothing else changes.
+        QVERIFY(!app.isReportingCrashes());
+        QVERIFY(!app.appDelegate().store().isStarted());
+        [[maybe_unused]] UsageAccounts* released = rig.h.accounts.release();
+    }
+};
+
+VANTOREL_UI_TEST_MAIN(AppDelegateTest)
+#include "test_app_delegate.moc"

@@ -1,0 +1,156 @@
+// The program itself: started from the build tree without a display, and
+// installed into a temporary prefix, where it connects a Claude Code profile
+// with the collector scripts installed beside it and ends cleanly on SIGTERM.
+
+#include "platform/ChildProcess.h"
+#include "platform/ProcessEnvironment.h"
+#include "support/TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kBuildDir = QStringLiteral(VANTOREL_BUILD_DIR);
+
+// This process's environment without any display, platform or XDG folder.
+ProcessEnvironment bareEnvironment(const QString& home)
+{
+    ProcessEnvironment env = systemEnvironment();
+    for (const QString& key : env.keys()) {
+        if (key.startsWith(QLatin1String("XDG_")) || key.startsWith(QLatin1String("QT_")) || key == "DISPLAY"
+            || key == "WAYLAND_DISPLAY")
+            env.remove(key);
+    }
+    env.insert("HOME", home);
+    return env;
+}
+
+ChildProcess start(const QString& program, const QStringList& arguments, const ProcessEnvironment& env)
+{
+    SpawnOptions options;
+    options.program = program;
+    options.arguments = arguments;
+    options.environment = env;
+    options.stdoutMode = StreamMode::Pipe;
+    options.stderrMode = StreamMode::Pipe;
+    options.errorTailLimit = 65536;
+    return ChildProcess::start(options);
+}
+
+// Processes whose command line or working folder lies under `root`.
+QStringList processesUnder(const QString& root)
+{
+    QStringList found;
+    const QStringList pids = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : pids) {
+        bool numeric = false;
+        pid.toInt(&numeric);
+        if (!numeric)
+            continue;
+        const QByteArray cmdline = testsupport::readFile("/proc/" + pid + "/cmdline");
+        const QString cwd = QFileInfo("/proc/" + pid + "/cwd").symLinkTarget();
+        if (cmdline.contains(root.toUtf8()) || cwd.startsWith(root))
+            found << pid + ": " + QString::fromUtf8(cmdline).replace(QChar(u'\0'), QChar(u' '));
+    }
+    return found;
+}
+
+} // namespace
+
+class ProgramTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void withoutADisplayItSaysSoAndExits()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        ChildProcess child = start(kBuildDir + "/vantorel", {}, bareEnvironment(home.path()));
+        const WaitOutcome outcome = child.waitUntil(child.deadlineAfter(20), CancelToken(), nullptr);
+        QCOMPARE(int(outcome.kind), int(WaitOutcome::Kind::Exited));
+        // An exit status, not the toolkit's abort.
+        QCOMPARE(outcome.exit, (ExitStatus {false, 1}));
+        const QString error = QString::fromUtf8(child.errorTail());
+        QCOMPARE(error.count(QLatin1Char('\n')), 1);
+        QVERIFY2(error.contains("DISPLAY") && error.contains("WAYLAND_DISPLAY"), qPrintable(error));
+        QCOMPARE(child.output(), QByteArray());
+        // It made nothing in the home folder.
+        QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
+    }
+
+    void installedProgramConnectsTheCollectorAndEndsOnSigterm()
+    {
+        const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+        if (node.isEmpty())
+            QSKIP("no node on this machine");
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString base = QFileInfo(root.path()).canonicalFilePath();
+        const QString prefix = base + "/prefix";
+
+        ChildProcess install = start(QStringLiteral(VANTOREL_CMAKE_COMMAND), {"--install", kBuildDir, "--prefix", prefix},
+                                     systemEnvironment());
+        const WaitOutcome installed = install.waitUntil(install.deadlineAfter(120), CancelToken(), nullptr);
+        QCOMPARE(int(installed.kind), int(WaitOutcome::Kind::Exited));
+        QVERIFY2(installed.exit.succeeded(), install.errorTail().constData());
+
+        const QString program = prefix + "/bin/vantorel";
+        QVERIFY(QFileInfo(program).isExecutable());
+        QStringList scripts;
+        QDirIterator it(prefix + "/share/vantorel", {"*.cjs"}, QDir::Files);
+        while (it.hasNext())
+            scripts << QFileInfo(it.next()).fileName();
+        scripts.sort();
+        QCOMPARE(scripts, (QStringList {"install-antigravity-statusline.cjs", "install-claude-statusline.cjs",
+                                        "statusline-installer.cjs", "vantorel-statusline.cjs"}));
+        const QByteArray desktop = testsupport::readFile(prefix + "/share/applications/vantorel.desktop");
+        QVERIFY(desktop.startsWith("[Desktop Entry]\n"));
+        QVERIFY(desktop.contains("\nType=Application\n") && desktop.contains("\nExec=vantorel\n"));
+
+        // A home with one Claude Code profile; the program runs offscreen.
+        const QString home = base + "/home";
+        QVERIFY(testsupport::writeFile(home + "/.claude/settings.json", "{}\n"));
+        ProcessEnvironment env = bareEnvironment(home);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        ChildProcess app = start(program, {}, env);
+
+        // The set-up pass connects the profile with the installed scripts.
+        QString command;
+        const QDeadlineTimer deadline(60000);
+        while (command.isEmpty() && !deadline.hasExpired()) {
+            // Reads its output meanwhile, so a chatty program never blocks on a full pipe.
+            if (app.waitUntil(app.deadlineAfter(0.05), CancelToken(), nullptr).kind != WaitOutcome::Kind::DeadlinePassed)
+                break;
+            command = QJsonDocument::fromJson(testsupport::readFile(home + "/.claude/settings.json"))
+                          .object()
+                          .value("statusLine")
+                          .toObject()
+                          .value("command")
+                          .toString();
+        }
+        QVERIFY2(!command.isEmpty(), app.errorTail().constData());
+        QVERIFY2(command.contains(prefix + "/share/vantorel/vantorel-statusline.cjs"), qPrintable(command));
+        QVERIFY2(command.contains(home + "/.local/share/Vantorel/statusline"), qPrintable(command));
+
+        QCOMPARE(::kill(app.pid(), SIGTERM), 0);
+        const WaitOutcome ended = app.waitUntil(app.deadlineAfter(10), CancelToken(), nullptr);
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(base), QStringList {});
+        // The settings were written to disk on the way out.
+        QVERIFY(QFileInfo(home + "/.config/Vantorel/Vantorel.conf").isFile());
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramTest)
+#include "test_program.moc"

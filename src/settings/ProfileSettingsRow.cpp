@@ -38,7 +38,6 @@ ProfileSettingsRow::ProfileSettingsRow(UsageAccounts& accounts, const ProviderPr
     layout->setAlignment(Qt::AlignTop);
 
     m_visible = new QCheckBox(this);
-    m_visible->setContentsMargins(0, 3, 0, 0);
     layout->addWidget(m_visible, 0, Qt::AlignTop);
 
     auto* column = new QVBoxLayout;
@@ -55,6 +54,8 @@ ProfileSettingsRow::ProfileSettingsRow(UsageAccounts& accounts, const ProviderPr
     fieldPalette.setColor(QPalette::Base, Qt::transparent);
     m_name->setPalette(fieldPalette);
     column->addWidget(m_name);
+    // The checkbox stands level with the name.
+    m_visible->setFixedHeight(m_name->sizeHint().height());
 
     m_folder = new SelectableText(fonts::style(TextStyle::caption), TextRole::secondary, this);
     column->addWidget(m_folder);

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/EdgePanelCoordinator.h"
 #include "app/PanelDisplaySettings.h"
 
 #include "platform/Defaults.h"
@@ -12,11 +13,22 @@
 
 namespace {
 
-// Until the panels exist: nothing to show or hide.
-class NoEdgePanels final : public EdgePanels {
+// One edge panel per chosen screen, each with the application's root view and cue.
+class CoordinatedEdgePanels final : public EdgePanels {
 public:
-    void show() override {}
-    void hide() override {}
+    CoordinatedEdgePanels(UsageAccounts& store, PanelDisplaySettings& displays, std::function<void()> openSettings)
+        : m_coordinator(displays, [&store, &displays, openSettings](const QString& id) {
+            EdgePanelController::Options content;
+            content.viewActions.openSettings = openSettings;
+            return EdgePanelCoordinator::makeDefaultPanel(id, store, displays, content);
+        })
+    {
+    }
+    void show() override { m_coordinator.show(); }
+    void hide() override { m_coordinator.hide(); }
+
+private:
+    EdgePanelCoordinator m_coordinator;
 };
 
 } // namespace
@@ -33,9 +45,8 @@ AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Schedule
                                                AppDistributionChannel::direct);
     };
     services.makePanelDisplays = [storeDefaults] { return std::make_unique<PanelDisplaySettings>(*storeDefaults); };
-    services.makeEdgePanels = [openSettings](UsageAccounts&, PanelDisplaySettings&) {
-        Q_UNUSED(openSettings);
-        return std::make_unique<NoEdgePanels>();
+    services.makeEdgePanels = [openSettings](UsageAccounts& store, PanelDisplaySettings& displays) {
+        return std::make_unique<CoordinatedEdgePanels>(store, displays, openSettings);
     };
     services.makeWakeSource = [] { return std::make_unique<LogindWakeSource>(); };
     return services;

@@ -7,6 +7,7 @@
 #include "platform/ProcessEnvironment.h"
 #include "platform/Scheduler.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WindowSystem.h"
 #include "platform/Workers.h"
 
 #include <QApplication>
@@ -27,6 +28,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", message->toLocal8Bit().constData());
         return 1;
     }
+
+    // The panel sits on the screen edge only where the program may place its
+    // windows: in a Wayland session it runs on XWayland.
+    if (const std::optional<QString> platform = qtPlatformForSession(environment))
+        qputenv("QT_QPA_PLATFORM", platform->toUtf8());
 
     QCoreApplication::setApplicationName(QStringLiteral("Vantorel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Vantorel"));

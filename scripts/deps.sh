@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
           qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
-          xvfb xauth openbox xdotool x11-utils nodejs tzdata)
+          xvfb xauth openbox xdotool x11-utils nodejs tzdata
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

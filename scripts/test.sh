@@ -3,5 +3,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-cd build
-ctest --output-on-failure --no-tests=error --parallel "$(nproc)" "$@"
+(cd build && ctest --output-on-failure --no-tests=error --parallel "$(nproc)" "$@")
+# Again with clang: the core tests under address and undefined-behaviour checks,
+# and a few seconds of every fuzz target (the collector scripts' tests ran above).
+bash scripts/build-clang.sh
+jobs=$(nproc)
+[ "$jobs" -le 4 ] || jobs=4
+cd build-clang
+ctest --output-on-failure --no-tests=error --parallel "$jobs" --exclude-regex '^node_'

@@ -41,6 +41,8 @@ EdgePanel::EdgePanel(const QRect& frame)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // A tool window stays when the application is not active (macOS hides it otherwise).
+    setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     setFocusPolicy(Qt::NoFocus);
     setGeometry(frame);
 }

@@ -44,6 +44,17 @@ namespace {
 // Namespace of the display UUIDs (version 5, so one screen always gets the same one).
 const QUuid kDisplayNamespace(QStringLiteral("{5d0c2a8e-4f7b-4c1e-9a36-0b8f1e2d7c41}"));
 
+// Qt's screens, the primary one first.
+QList<QScreen*> orderedScreens()
+{
+    QList<QScreen*> screens = QGuiApplication::screens();
+    if (QScreen* primary = QGuiApplication::primaryScreen()) {
+        screens.removeAll(primary);
+        screens.prepend(primary);
+    }
+    return screens;
+}
+
 QString connectorKey(const ScreenFacts& facts)
 {
     return QString::number(facts.desktop) + QLatin1Char(':') + facts.connector;
@@ -227,7 +238,7 @@ QList<ScreenFacts> PanelDisplaySettings::currentScreenFacts()
     ASSERT_MAIN_THREAD();
     QList<ScreenFacts> result;
     QList<QScreen*> desktopLeaders; // first screen of each group of virtual siblings
-    const QList<QScreen*> screens = QGuiApplication::screens();
+    const QList<QScreen*> screens = orderedScreens();
     for (int i = 0; i < screens.size(); ++i) {
         QScreen* screen = screens.at(i);
         int desktop = -1;
@@ -249,7 +260,7 @@ QList<ScreenFacts> PanelDisplaySettings::currentScreenFacts()
 
 QList<PanelDisplay> PanelDisplaySettings::currentScreens()
 {
-    const QList<QScreen*> screens = QGuiApplication::screens();
+    const QList<QScreen*> screens = orderedScreens();
     const QList<ScreenFacts> facts = currentScreenFacts();
     QList<PanelDisplay> result;
     for (int i = 0; i < screens.size(); ++i)
@@ -260,7 +271,7 @@ QList<PanelDisplay> PanelDisplaySettings::currentScreens()
 
 QScreen* PanelDisplaySettings::screenWithId(const QString& id)
 {
-    const QList<QScreen*> screens = QGuiApplication::screens();
+    const QList<QScreen*> screens = orderedScreens();
     const QList<ScreenFacts> facts = currentScreenFacts();
     for (int i = 0; i < screens.size(); ++i)
         if (displayIdentifier(facts.at(i)) == id)

@@ -105,7 +105,7 @@ public:
 
     // Every screen Qt lists, primary first.
     static QList<PanelDisplay> currentScreens();
-    // The facts of every screen Qt lists, in that order.
+    // The facts of every screen Qt lists, primary first.
     static QList<ScreenFacts> currentScreenFacts();
     // The screen whose identifier is `id`; none when it is not connected.
     static QScreen* screenWithId(const QString& id);

@@ -11,6 +11,7 @@
 #include "PanelPalette.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
+#include "ProviderCard.h"
 #include "ProviderLimitRing.h"
 #include "ProviderUsageBadge.h"
 #include "RelativeTime.h"
@@ -75,6 +76,41 @@ CompactRowModel CompactRowModel::of(const ProviderProfile& profile, const Provid
     return m;
 }
 
+namespace {
+
+// The row's value text: one line shrinking to half its size, changing with
+// the figure's roll (new digits come in from below).
+class CompactValueLabel final : public PanelLabel {
+public:
+    explicit CompactValueLabel(QWidget* parent)
+        : PanelLabel(QString(), fonts::system(13, QFont::DemiBold), PanelColor::panelForeground, parent),
+          m_motion(new NumericTextMotion(this))
+    {
+        connect(m_motion, &NumericTextMotion::changed, this, qOverload<>(&QWidget::update));
+    }
+
+    void showValue(const QString& text)
+    {
+        setText(text);
+        m_motion->setText(text);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setFont(fittedFont(width()));
+        painter.setPen(textColor());
+        m_motion->paint(painter, QRectF(rect()), Qt::AlignCenter | Qt::TextSingleLine);
+    }
+
+private:
+    NumericTextMotion* m_motion;
+};
+
+} // namespace
+
 // MARK: - EdgePanelButton
 
 EdgePanelButton::EdgePanelButton(QWidget* parent)
@@ -137,7 +173,7 @@ CompactAccountRow::CompactAccountRow(UsageAccounts& accounts, const ProviderProf
     m_stack->setContentsMargins(0, 0, 0, 0);
     m_stack->setAlignment(Qt::AlignCenter);
     m_badge = new ProviderUsageBadge(m_indicator);
-    m_value = new PanelLabel(QString(), fonts::system(13, QFont::DemiBold), PanelColor::panelForeground, m_indicator);
+    m_value = new CompactValueLabel(m_indicator);
     m_name = new PanelLabel(QString(), fonts::system(9, QFont::Medium), PanelColor::panelSecondaryText, m_indicator);
     for (PanelLabel* label : {m_value, m_name}) {
         label->setFixedWidth(60);
@@ -188,7 +224,7 @@ void CompactAccountRow::render()
     if (model == m_model && m_model.profileID == model.profileID && !m_model.profileID.isEmpty())
         return;
     m_model = model;
-    m_value->setText(model.valueText);
+    static_cast<CompactValueLabel*>(m_value)->showValue(model.valueText);
     m_value->setRole(model.valueWarning ? PanelColor::panelWarning : PanelColor::panelForeground);
     m_name->setText(model.profileName);
     m_stack->setSpacing(model.spacing);

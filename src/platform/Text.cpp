@@ -68,13 +68,31 @@ QString lossyUtf8(const QByteArray& bytes)
     return out;
 }
 
+namespace {
+
+// The next cluster boundary, or -1 at the end. Qt 6.4 reports boundaries inside a
+// surrogate pair when certain letters follow (an emoji before a Devanagari or
+// Sinhala letter): those are skipped, so no cluster holds half a character.
+qsizetype nextGraphemeBoundary(QTextBoundaryFinder& finder, const QString& s)
+{
+    for (;;) {
+        const qsizetype position = finder.toNextBoundary();
+        if (position <= 0 || position >= s.size())
+            return position;
+        if (!(s.at(position - 1).isHighSurrogate() && s.at(position).isLowSurrogate()))
+            return position;
+    }
+}
+
+} // namespace
+
 qsizetype graphemeCount(const QString& s)
 {
     if (s.isEmpty())
         return 0;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
     qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
+    while (nextGraphemeBoundary(finder, s) != -1)
         ++count;
     return count;
 }
@@ -89,7 +107,7 @@ QString prefixGraphemes(const QString& s, qsizetype count)
     qsizetype seen = 0;
     qsizetype position = 0;
     while (seen < count) {
-        position = finder.toNextBoundary();
+        position = nextGraphemeBoundary(finder, s);
         if (position == -1)
             return s;
         ++seen;
@@ -171,8 +189,16 @@ QString stripTerminalEscapes(const QString& s)
     // CSI (ESC [ ... final), OSC (ESC ] ... BEL or ESC \), other ESC + one char, and 8-bit CSI.
     static const QRegularExpression pattern(QStringLiteral(
         "\\x1B\\[[0-?]*[ -/]*[@-~]|\\x1B\\][^\\x07\\x1B]*(?:\\x07|\\x1B\\\\)?|\\x1B[@-Z\\\\-_]|\\x{9B}[0-?]*[ -/]*[@-~]"));
+    // Removing one sequence can join the text around it into another
+    // (ESC ESC _ _, ESC [ ESC [ o k): remove until nothing changes, then drop
+    // what is left of an introducer on its own.
     QString out = s;
-    out.remove(pattern);
+    for (qsizetype before = -1; before != out.size();) {
+        before = out.size();
+        out.remove(pattern);
+    }
+    out.remove(QChar(0x1B));
+    out.remove(QChar(0x9B));
     return out;
 }
 

@@ -29,7 +29,8 @@ QString formatRfc3339(Timestamp t, bool withFraction = false);
 // Trims white space and line breaks at both ends (Unicode White_Space).
 QString trimmed(const QString& s);
 
-// Removes terminal escape sequences (CSI, OSC and two-character ESC forms).
+// Removes terminal escape sequences (CSI, OSC and two-character ESC forms); no ESC
+// or 8-bit CSI is left in the result.
 QString stripTerminalEscapes(const QString& s);
 
 } // namespace text

@@ -136,7 +136,10 @@ void ProfileDiscovery::seedVisibility(QList<ProviderProfile>& profiles, const QL
         {UsageProvider::claude, work ? QStringLiteral(".claude-work") : QStringLiteral(".claude-personal")},
         {UsageProvider::codex, work ? QStringLiteral(".codex-umbo") : QStringLiteral(".codex-personal")},
     };
-    for (const auto& [provider, folderName] : legacy) {
+    for (const auto& entry : legacy) {
+        // Named copies, not a structured binding: the lambdas below capture it.
+        const UsageProvider provider = entry.first;
+        const QString& folderName = entry.second;
         if (!providers.contains(provider))
             continue;
         const QString legacyPath = paths::standardizedResolvedPath(paths::joined(home, folderName));

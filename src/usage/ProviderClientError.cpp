@@ -18,16 +18,20 @@ namespace {
 const QString kRedacted = QStringLiteral("[redacted]");
 
 // Unicode properties make \s, \b and (?i) behave as for Unicode text: a no-break
-// space counts as white space, a Cyrillic letter as a word character.
+// space counts as white space, a Cyrillic letter as a word character. Replies are
+// often quoted into JSON strings: there a tab or line break (\t, \n, \r) separates
+// like white space and starts a token like a word boundary.
 const std::array<QRegularExpression, 5>& redactionPatterns()
 {
     static const auto options = QRegularExpression::UseUnicodePropertiesOption;
     static const std::array<QRegularExpression, 5> patterns {
-        QRegularExpression(QStringLiteral("(?i)Bearer\\s+[^\\s\"']+"), options),
-        QRegularExpression(QStringLiteral("(?i)(?:access_token|refresh_token|id_token|api_key|apiKey|accessToken|refreshToken)[\"'\\s:=]+[^\\s,}\"']+"), options),
-        QRegularExpression(QStringLiteral("\\beyJ[A-Za-z0-9_.-]+"), options),
-        QRegularExpression(QStringLiteral("\\bsk-[A-Za-z0-9_-]+"), options),
-        QRegularExpression(QStringLiteral("\\b(?:gh[pousr]_|github_pat_)[A-Za-z0-9_]+"), options),
+        QRegularExpression(QStringLiteral("(?i)Bearer(?:\\s|\\\\+[nrt])+[^\\s\"']+"), options),
+        // Backslashes join the separators and end the value, so a pair quoted into a
+        // JSON string ({\"access_token\":\"...\"}) is redacted like a plain one.
+        QRegularExpression(QStringLiteral("(?i)(?:access_token|refresh_token|id_token|api_key|apiKey|accessToken|refreshToken)(?:\\\\+[nrt]|[\"'\\s:=\\\\])+[^\\s,}\"'\\\\]+"), options),
+        QRegularExpression(QStringLiteral("(?:\\b|(?<=\\\\[nrt]))eyJ[A-Za-z0-9_.-]+"), options),
+        QRegularExpression(QStringLiteral("(?:\\b|(?<=\\\\[nrt]))sk-[A-Za-z0-9_-]+"), options),
+        QRegularExpression(QStringLiteral("(?:\\b|(?<=\\\\[nrt]))(?:gh[pousr]_|github_pat_)[A-Za-z0-9_]+"), options),
     };
     return patterns;
 }

@@ -3,6 +3,8 @@
 #include "panel/Appearance.h"
 #include "panel/DashboardView.h"
 #include "panel/FeedbackController.h"
+#include "panel/Motion.h"
+#include "panel/PressFeedback.h"
 #include "panel/PanelLabel.h"
 #include "panel/PanelPalette.h"
 #include "panel/ProviderCard.h"
@@ -239,6 +241,30 @@ private slots:
         QCOMPARE(calls, expected);
         // Settings play the selection cue; collapse and quit play none here.
         QCOMPARE(log.cues, (QStringList {"selection", "selection"}));
+    }
+
+    // A pressed footer button shows a faint capsule behind its label.
+    void pressedFooterButtonShowsItsCapsule()
+    {
+        motion::setReduceMotion(true);
+        PanelAccounts f;
+        UsageAccounts& accounts = f.start();
+        Appearance::shared().setForced(Appearance::Forced::Light);
+        DashboardView view(accounts, {});
+        view.resize(300, 570);
+        view.show();
+        QAbstractButton* quit = button(view, QStringLiteral("Завершить"));
+        auto* press = quit->findChild<PressFeedback*>();
+        QVERIFY(press);
+        const QRect where = area(view, quit);
+        const QPoint corner = where.topLeft() + QPoint(12, where.height() / 2); // inside the capsule, left of the text
+        const QColor background = palette::color(PanelColor::panelBackground, false);
+        QVERIFY(uitest::near(uitest::pixel(renderOnPanel(view, view.size(), false), corner.x(), corner.y()), background, 1));
+        press->setPressed(true);
+        const QColor capsule = uitest::over(palette::color(PanelColor::panelForeground, false), background, 0.09);
+        QVERIFY(uitest::near(uitest::pixel(renderOnPanel(view, view.size(), false), corner.x(), corner.y()), capsule, 3));
+        Appearance::shared().setForced(Appearance::Forced::None);
+        motion::setReduceMotion(false);
     }
 
     // An open dashboard across three snapshot updates keeps its cards, the

@@ -72,6 +72,9 @@ private slots:
         QTest::newRow("CR LF") << "a\r\nb" << 3 << 2 << "a\r\n";
         QTest::newRow("hangul jamo") << u16(u"\u1100\u1161\u11A8x") << 2 << 1 << u16(u"\u1100\u1161\u11A8");
         QTest::newRow("cyrillic") << "привет" << 6 << 2 << "пр";
+        // Qt reports a boundary inside the pair when such letters follow an emoji.
+        QTest::newRow("emoji before Sinhala") << u16(u"\U0001F600\u0D9Ax") << 3 << 1 << u16(u"\U0001F600");
+        QTest::newRow("emoji before Devanagari") << u16(u"\U0001F44D\u0915") << 2 << 1 << u16(u"\U0001F44D");
     }
     void graphemes()
     {
@@ -216,6 +219,13 @@ private slots:
         QTest::newRow("two-character form") << "a\x1b" "Mb" << "ab";
         QTest::newRow("8-bit CSI") << u16(u"a\u009B31mb") << "ab";
         QTest::newRow("plain") << "no escapes [1m" << "no escapes [1m";
+        // A removed sequence must not leave or join another one.
+        QTest::newRow("ESC before a two-character form") << "\x1b\x1b__" << "";
+        QTest::newRow("CSI interrupted by a CSI") << "\x1b[\x1b[ok" << "";
+        QTest::newRow("nested three deep") << "a\x1b[\x1b[\x1b[mmmb" << "ab";
+        QTest::newRow("lone ESC") << "a\x1b" "b\x1b" << "ab";
+        QTest::newRow("unfinished CSI") << "a\x1b[12" << "a[12";
+        QTest::newRow("lone 8-bit CSI") << u16(u"a\u009B") << "a";
     }
     void terminalEscapes()
     {

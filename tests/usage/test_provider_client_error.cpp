@@ -123,6 +123,14 @@ private slots:
         QTest::newRow("bearer ends at ideographic space") << "Bearer tok\u3000rest" << "[redacted]\u3000rest";
         QTest::newRow("bearer without token") << "Bearer " << "Bearer ";
         QTest::newRow("json refresh_token") << R"({"refresh_token": "abc.def", "n": 1})" << R"({"[redacted]", "n": 1})";
+        // A reply quoted into a JSON string, as error texts and stderr lines often are.
+        QTest::newRow("escaped json pairs") << "{\"detail\":\"{\\\"access_token\\\":\\\"abc.123\\\",\\\"refresh_token\\\":\\\"rt_x\\\"}\"}"
+                                            << "{\"detail\":\"{\\\"[redacted]\\\",\\\"[redacted]\\\"}\"}";
+        QTest::newRow("escaped twice") << "\\\\\\\"apiKey\\\\\\\": \\\\\\\"v-1\\\\\\\"}" << "\\\\\\\"[redacted]\\\\\\\"}";
+        QTest::newRow("escaped tab after bearer") << "{\"h\":\"Bearer\\tabc.def\"}" << "{\"h\":\"[redacted]\"}";
+        QTest::newRow("escaped line breaks before tokens") << "out:\\nsk-abc1 \\r\\neyJhbG.x \\\\nghp_Ab1"
+                                                           << "out:\\n[redacted] \\r\\n[redacted] \\\\n[redacted]";
+        QTest::newRow("escaped tabs after a key") << "{\\\"id_token\\\":\\t\\t\\\"abc\\\"}" << "{\\\"[redacted]\\\"}";
         QTest::newRow("key=value") << "api_key=s3cr3t&x=1" << "[redacted]";
         QTest::newRow("apiKey with colon") << "apiKey: 'v-1', next" << "[redacted]', next";
         QTest::newRow("key case-insensitive") << "ACCESS_TOKEN=zzz" << "[redacted]";

@@ -175,10 +175,10 @@ std::optional<QByteArray> CodexUsageClient::nextLine(QByteArray& buffer, qint64 
         const QJsonValue id = o.value(QStringLiteral("id"));
         if (!id.isDouble() || id.toInteger(LLONG_MIN) != expectedId || expectedId == LLONG_MIN)
             continue;
-        // Only an answer answers: the program's own requests and notifications carry a method.
+        // The program's own requests and notifications carry a method. A line with our
+        // id and neither result nor error is still the answer: it fails in the mapping
+        // instead of leaving the call to wait out its timeout.
         if (o.contains(QStringLiteral("method")))
-            continue;
-        if (!o.contains(QStringLiteral("result")) && !o.contains(QStringLiteral("error")))
             continue;
         return line;
     }

@@ -73,8 +73,8 @@ public:
     static std::optional<QString> findExecutable();
 
     // Cuts lines from the front of `buffer` until one answers request `expectedId`:
-    // a JSON object with that integer "id", a "result" or an "error", and no
-    // "method" (the program's own requests and notifications are skipped). Every
+    // a JSON object with that integer "id" and no "method" (the program's own
+    // requests and notifications are skipped), with or without a result. Every
     // line examined is removed; an unterminated line stays. None when no line answers.
     static std::optional<QByteArray> nextLine(QByteArray& buffer, qint64 expectedId);
 

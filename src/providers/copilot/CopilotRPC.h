@@ -53,9 +53,13 @@ public:
     static ProcessEnvironment environmentFor(const ProcessEnvironment& base, const QString& program,
                                              const QString& copilotHome);
 
-private:
     // The "result" of a reply body when it answers `id`; none for other messages.
+    // Throws json::DecodeError for a body that is no JSON object or array, the
+    // reply's error object as a diagnostic, invalidResponse for a reply without a
+    // result and json::EncodeError for a result that is no object or array.
     static std::optional<QByteArray> examine(const QByteArray& body, qint64 id);
+
+private:
 
     ChildProcess m_process;
     CopilotFrameBuffer m_pending;

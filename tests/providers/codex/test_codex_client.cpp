@@ -236,8 +236,8 @@ void CodexClientTest::readsUsageEndToEnd()
 void CodexClientTest::skipsEverythingThatIsNotTheAnswer()
 {
     // Before the answer: a notification, plain text, an empty line, a stale reply,
-    // an id as a string, the program's own request and a notification carrying our
-    // id, and a line with our id but neither result nor error.
+    // an id as a string, and the program's own request and a notification carrying
+    // our id.
     FakeCodex fake;
     fake.setMethods(QJsonObject {
         {"account/rateLimits/read", QJsonObject {
@@ -249,7 +249,6 @@ void CodexClientTest::skipsEverythingThatIsNotTheAnswer()
                 QJsonObject {{"id", 1}, {"result", answer(recovered("stale"))}},
                 QJsonObject {{"id", "$ID"}, {"method", "item/commandExecution/requestApproval"}, {"params", QJsonObject {}}},
                 QJsonObject {{"id", "$ID"}, {"method", "codex/event"}, {"result", recovered("notification")}},
-                QJsonObject {{"id", "$ID"}},
                 "{\"id\":\"2\",\"result\":{}}",
             }},
             {"result", exhausted("the-answer")},
@@ -363,6 +362,9 @@ void CodexClientTest::failures_data()
         << "TIMEOUT" << "account/rateLimits/read: нет ответа за 1 с." << true;
     QTest::newRow("oversized line") << QByteArray(R"({"methods":{"account/rateLimits/read":{"oversize":2100000}}})") << 10.0
                                     << "INVALID_RESPONSE" << "Слишком большой ответ Codex на account/rateLimits/read." << false;
+    QTest::newRow("answer with neither result nor error")
+        << QByteArray(R"({"methods":{"account/rateLimits/read":{"raw":"{\"id\":$ID}\n"}}})") << 10.0
+        << "INVALID_RESPONSE" << "Codex не вернул данные о лимитах." << false;
     QTest::newRow("garbage answer") << QByteArray(R"({"methods":{"account/rateLimits/read":{"raw":"{\"id\":$ID,\"result\":[1]}\n"}}})") << 10.0
                                     << "INVALID_RESPONSE" << "Codex вернул ответ неизвестного формата." << false;
 }

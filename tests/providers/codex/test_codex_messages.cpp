@@ -222,8 +222,13 @@ void CodexMessagesTest::nextLine_data()
                                                        << QByteArray("{\"id\":2,\"result\":{}}\r") << QByteArray();
     QTest::newRow("everything else dropped")
         << QByteArray("{\"id\":\"2\",\"result\":{}}\n{\"id\":1,\"result\":{}}\n[2]\n{\"id\":2.5,\"result\":{}}\n"
-                      "{\"id\":2,\"method\":\"ask\",\"params\":{}}\n{\"id\":2,\"method\":\"note\",\"result\":{}}\n{\"id\":2}\n{\"id\":2")
+                      "{\"id\":2,\"method\":\"ask\",\"params\":{}}\n{\"id\":2,\"method\":\"note\",\"result\":{}}\n{\"id\":2")
         << QByteArray() << QByteArray("{\"id\":2");
+    // Answers without a result are still ours, so the call fails at once instead of timing out.
+    QTest::newRow("our id without result or error") << QByteArray("{\"id\":2,\"method\":\"ask\"}\n{\"id\":2}\n{\"id\":2,\"result\":{}}\n")
+                                                    << QByteArray("{\"id\":2}") << QByteArray("{\"id\":2,\"result\":{}}\n");
+    QTest::newRow("our id with something else") << QByteArray("{\"id\":2,\"answer\":{}}\n")
+                                                << QByteArray("{\"id\":2,\"answer\":{}}") << QByteArray();
 }
 
 void CodexMessagesTest::nextLine()

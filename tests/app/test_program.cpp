@@ -2,8 +2,7 @@
 // installed into a temporary prefix, where it connects a Claude Code profile
 // with the collector scripts installed beside it and ends cleanly on SIGTERM.
 
-#include "platform/ChildProcess.h"
-#include "platform/ProcessEnvironment.h"
+#include "support/ProgramRun.h"
 #include "support/TestSupport.h"
 
 #include <QDeadlineTimer>
@@ -18,52 +17,11 @@
 
 #include <csignal>
 
+using namespace testsupport;
+
 namespace {
 
 const QString kBuildDir = QStringLiteral(VANTOREL_BUILD_DIR);
-
-// This process's environment without any display, platform or XDG folder.
-ProcessEnvironment bareEnvironment(const QString& home)
-{
-    ProcessEnvironment env = systemEnvironment();
-    for (const QString& key : env.keys()) {
-        if (key.startsWith(QLatin1String("XDG_")) || key.startsWith(QLatin1String("QT_")) || key == "DISPLAY"
-            || key == "WAYLAND_DISPLAY")
-            env.remove(key);
-    }
-    env.insert("HOME", home);
-    return env;
-}
-
-ChildProcess start(const QString& program, const QStringList& arguments, const ProcessEnvironment& env)
-{
-    SpawnOptions options;
-    options.program = program;
-    options.arguments = arguments;
-    options.environment = env;
-    options.stdoutMode = StreamMode::Pipe;
-    options.stderrMode = StreamMode::Pipe;
-    options.errorTailLimit = 65536;
-    return ChildProcess::start(options);
-}
-
-// Processes whose command line or working folder lies under `root`.
-QStringList processesUnder(const QString& root)
-{
-    QStringList found;
-    const QStringList pids = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& pid : pids) {
-        bool numeric = false;
-        pid.toInt(&numeric);
-        if (!numeric)
-            continue;
-        const QByteArray cmdline = testsupport::readFile("/proc/" + pid + "/cmdline");
-        const QString cwd = QFileInfo("/proc/" + pid + "/cwd").symLinkTarget();
-        if (cmdline.contains(root.toUtf8()) || cwd.startsWith(root))
-            found << pid + ": " + QString::fromUtf8(cmdline).replace(QChar(u'\0'), QChar(u' '));
-    }
-    return found;
-}
 
 } // namespace
 
@@ -75,7 +33,7 @@ private slots:
     {
         QTemporaryDir home;
         QVERIFY(home.isValid());
-        ChildProcess child = start(kBuildDir + "/vantorel", {}, bareEnvironment(home.path()));
+        ChildProcess child = startProgram(kBuildDir + "/vantorel", {}, bareEnvironment(home.path()));
         const WaitOutcome outcome = child.waitUntil(child.deadlineAfter(20), CancelToken(), nullptr);
         QCOMPARE(int(outcome.kind), int(WaitOutcome::Kind::Exited));
         // An exit status, not the toolkit's abort.
@@ -98,8 +56,8 @@ private slots:
         const QString base = QFileInfo(root.path()).canonicalFilePath();
         const QString prefix = base + "/prefix";
 
-        ChildProcess install = start(QStringLiteral(VANTOREL_CMAKE_COMMAND), {"--install", kBuildDir, "--prefix", prefix},
-                                     systemEnvironment());
+        ChildProcess install = startProgram(QStringLiteral(VANTOREL_CMAKE_COMMAND), {"--install", kBuildDir, "--prefix", prefix},
+                                            systemEnvironment());
         const WaitOutcome installed = install.waitUntil(install.deadlineAfter(120), CancelToken(), nullptr);
         QCOMPARE(int(installed.kind), int(WaitOutcome::Kind::Exited));
         QVERIFY2(installed.exit.succeeded(), install.errorTail().constData());
@@ -122,7 +80,7 @@ private slots:
         QVERIFY(testsupport::writeFile(home + "/.claude/settings.json", "{}\n"));
         ProcessEnvironment env = bareEnvironment(home);
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        ChildProcess app = start(program, {}, env);
+        ChildProcess app = startProgram(program, {}, env);
 
         // The set-up pass connects the profile with the installed scripts.
         QString command;

@@ -33,17 +33,25 @@ bool writeExecutable(const QString& path, const QByteArray& contents)
     return writeFile(path, contents) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+QStringList processIds()
+{
+    QStringList ids;
+    const auto entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool isPid = false;
+        entry.toInt(&isPid);
+        if (isPid)
+            ids << entry;
+    }
+    return ids;
+}
+
 int childProcessCount()
 {
     // Every /proc/<pid>/stat whose parent is this process.
     const QString self = QString::number(::getpid());
     int count = 0;
-    const auto entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool isPid = false;
-        entry.toInt(&isPid);
-        if (!isPid)
-            continue;
+    for (const QString& entry : processIds()) {
         QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
         if (!stat.open(QIODevice::ReadOnly))
             continue;

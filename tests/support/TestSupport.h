@@ -3,6 +3,7 @@
 #include "usage/UsageWindow.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace testsupport {
@@ -18,6 +19,9 @@ QByteArray readFile(const QString& path);
 
 // Writes `contents` to `path` as a program only its owner may read, write and run.
 bool writeExecutable(const QString& path, const QByteArray& contents);
+
+// Ids of the running processes, as /proc lists them.
+QStringList processIds();
 
 // Child processes of this process that have not been reaped (zombies included).
 int childProcessCount();

@@ -1,9 +1,9 @@
 // Starts the built program on a private Xvfb display with a temporary home of
 // 8 visible profiles (4 Claude Code, 4 Codex, answered by the fake programs),
 // and prints: the time from the process start to its first mapped window, its
-// resident memory 60 s after that, its voluntary context switches (wake-ups)
-// over the 60 s after the first reads have settled, with the panel collapsed
-// and no refresh due, and how long SIGTERM takes to end it.
+// resident memory 100 s after that, its voluntary context switches (wake-ups)
+// over 60 s once the first reads have settled and the idle workers have ended,
+// with the panel collapsed and no refresh due, and how long SIGTERM takes to end it.
 //
 // Usage: bench_startup [seconds]   (the measuring span, 60 by default)
 
@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,10 +61,10 @@ int freeDisplay()
     return -1;
 }
 
-// Sum of a counter line of /proc/<pid>/task/*/status.
-long taskCounter(pid_t pid, const char* name)
+// A counter line of /proc/<pid>/task/*/status, by thread.
+QMap<QString, long> taskCounters(pid_t pid, const char* name)
 {
-    long total = 0;
+    QMap<QString, long> counters;
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
     for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile f(tasks + "/" + task + "/status");
@@ -71,9 +72,19 @@ long taskCounter(pid_t pid, const char* name)
             continue;
         for (const QByteArray& line : f.readAll().split('\n')) {
             if (line.startsWith(name))
-                total += line.mid(qsizetype(qstrlen(name))).trimmed().toLong();
+                counters[task] = line.mid(qsizetype(qstrlen(name))).trimmed().toLong();
         }
     }
+    return counters;
+}
+
+// What the threads alive at the end added since `before` (a thread that ended
+// meanwhile takes its count with it: a lower bound).
+long addedSince(const QMap<QString, long>& before, const QMap<QString, long>& after)
+{
+    long total = 0;
+    for (auto it = after.begin(); it != after.end(); ++it)
+        total += it.value() - before.value(it.key(), 0);
     return total;
 }
 
@@ -89,20 +100,22 @@ long residentKilobytes(pid_t pid)
     return -1;
 }
 
-// Waits for the first MapNotify among the root's children; false on timeout.
-bool waitForMap(xcb_connection_t* x, double deadline)
+// Waits for the first MapNotify among the root's children; none on timeout.
+std::optional<xcb_window_t> waitForMap(xcb_connection_t* x, double deadline)
 {
     const int fd = xcb_get_file_descriptor(x);
     for (;;) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
-            const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+            std::optional<xcb_window_t> mapped;
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
+                mapped = reinterpret_cast<xcb_map_notify_event_t*>(event)->window;
             free(event);
             if (mapped)
-                return true;
+                return mapped;
         }
         const double left = deadline - now();
         if (left <= 0 || xcb_connection_has_error(x))
-            return false;
+            return std::nullopt;
         pollfd p {fd, POLLIN, 0};
         poll(&p, 1, int(left * 1000) + 1);
     }
@@ -194,25 +207,33 @@ int main(int argc, char** argv)
 
     const double started = now();
     ChildProcess vantorel = ChildProcess::start(options);
-    if (!waitForMap(x, started + 30)) {
+    const std::optional<xcb_window_t> mappedWindow = waitForMap(x, started + 30);
+    if (!mappedWindow) {
         std::fprintf(stderr, "no window was mapped within 30 s\n");
         return 1;
     }
     const double mapped = now();
-    std::printf("start to first panel mapped: %.0f ms\n", (mapped - started) * 1000);
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(x, xcb_get_geometry(x, *mappedWindow), nullptr);
+    std::printf("start to first panel mapped: %.0f ms (a %dx%d window at %d,%d)\n", (mapped - started) * 1000,
+                geometry ? geometry->width : 0, geometry ? geometry->height : 0, geometry ? geometry->x : 0,
+                geometry ? geometry->y : 0);
+    free(geometry);
     std::fflush(stdout);
 
-    // The first reads and the collector set-up are over after a few seconds.
-    QThread::msleep(10'000);
-    const long switchesBefore = taskCounter(vantorel.pid(), "voluntary_ctxt_switches:");
-    const long involuntaryBefore = taskCounter(vantorel.pid(), "nonvoluntary_ctxt_switches:");
+    // The first reads and the collector set-up are over after a few seconds, and
+    // the idle worker threads end 30 s after their last task.
+    constexpr double kSettle = 40;
+    QThread::msleep(static_cast<unsigned long>(kSettle * 1000));
+    const QMap<QString, long> voluntaryBefore = taskCounters(vantorel.pid(), "voluntary_ctxt_switches:");
+    const QMap<QString, long> involuntaryBefore = taskCounters(vantorel.pid(), "nonvoluntary_ctxt_switches:");
     QThread::msleep(static_cast<unsigned long>(span * 1000));
-    const long switchesAfter = taskCounter(vantorel.pid(), "voluntary_ctxt_switches:");
-    const long involuntaryAfter = taskCounter(vantorel.pid(), "nonvoluntary_ctxt_switches:");
-    std::printf("resident memory after %.0f s: %ld KiB\n", span + 10, residentKilobytes(vantorel.pid()));
-    std::printf("voluntary context switches over %.0f s (all threads): %ld (%.2f/s); involuntary %ld\n", span,
-                switchesAfter - switchesBefore, double(switchesAfter - switchesBefore) / span,
-                involuntaryAfter - involuntaryBefore);
+    const QMap<QString, long> voluntaryAfter = taskCounters(vantorel.pid(), "voluntary_ctxt_switches:");
+    const long voluntary = addedSince(voluntaryBefore, voluntaryAfter);
+    std::printf("resident memory after %.0f s: %ld KiB\n", span + kSettle, residentKilobytes(vantorel.pid()));
+    std::printf("voluntary context switches over %.0f s: %ld (%.2f/s; threads %lld then %lld); involuntary %ld\n",
+                span, voluntary, double(voluntary) / span, qlonglong(voluntaryBefore.size()),
+                qlonglong(voluntaryAfter.size()),
+                addedSince(involuntaryBefore, taskCounters(vantorel.pid(), "nonvoluntary_ctxt_switches:")));
 
     const double term = now();
     ::kill(vantorel.pid(), SIGTERM);

@@ -11,28 +11,6 @@
 
 #include <QDir>
 
-namespace {
-
-// One edge panel per chosen screen, each with the application's root view and cue.
-class CoordinatedEdgePanels final : public EdgePanels {
-public:
-    CoordinatedEdgePanels(UsageAccounts& store, PanelDisplaySettings& displays, std::function<void()> openSettings)
-        : m_coordinator(displays, [&store, &displays, openSettings](const QString& id) {
-            EdgePanelController::Options content;
-            content.viewActions.openSettings = openSettings;
-            return EdgePanelCoordinator::makeDefaultPanel(id, store, displays, content);
-        })
-    {
-    }
-    void show() override { m_coordinator.show(); }
-    void hide() override { m_coordinator.hide(); }
-
-private:
-    EdgePanelCoordinator m_coordinator;
-};
-
-} // namespace
-
 AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Scheduler& scheduler,
                                                     std::function<void()> openSettings)
 {
@@ -45,8 +23,10 @@ AppDelegate::Services AppDelegate::standardServices(Defaults& defaults, Schedule
                                                AppDistributionChannel::direct);
     };
     services.makePanelDisplays = [storeDefaults] { return std::make_unique<PanelDisplaySettings>(*storeDefaults); };
-    services.makeEdgePanels = [openSettings](UsageAccounts& store, PanelDisplaySettings& displays) {
-        return std::make_unique<CoordinatedEdgePanels>(store, displays, openSettings);
+    services.makePanel = [openSettings](const QString& displayId, UsageAccounts& store, PanelDisplaySettings& displays) {
+        EdgePanelController::Options content;
+        content.viewActions.openSettings = openSettings;
+        return EdgePanelCoordinator::makeDefaultPanel(displayId, store, displays, content);
     };
     services.makeWakeSource = [] { return std::make_unique<LogindWakeSource>(); };
     return services;
@@ -69,9 +49,12 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching()
 {
     ASSERT_MAIN_THREAD();
-    m_edgePanels = m_services.makeEdgePanels(*m_store, *m_panelDisplays);
+    m_edgePanelController = std::make_unique<EdgePanelCoordinator>(
+        *m_panelDisplays, [this](const QString& displayId) {
+            return m_services.makePanel(displayId, *m_store, *m_panelDisplays);
+        });
     // The panels come first: every profile still shows its loading state.
-    m_edgePanels->show();
+    m_edgePanelController->show();
     if (m_services.environment.contains(kTestConfigurationVariable))
         return;
     m_store->start();
@@ -94,6 +77,6 @@ void AppDelegate::applicationWillTerminate()
     ASSERT_MAIN_THREAD();
     m_wake.reset();
     m_store->stop();
-    if (m_edgePanels)
-        m_edgePanels->hide();
+    if (m_edgePanelController)
+        m_edgePanelController->hide();
 }

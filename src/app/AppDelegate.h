@@ -7,19 +7,12 @@
 #include <memory>
 
 class Defaults;
+class EdgePanelCoordinator;
+class EdgePanelPresenting;
 class PanelDisplaySettings;
 class Scheduler;
 class UsageAccounts;
 class WakeSource;
-
-// The edge panels as the delegate drives them: shown at launch, hidden (every
-// panel closed) at termination.
-class EdgePanels {
-public:
-    virtual ~EdgePanels() = default;
-    virtual void show() = 0;
-    virtual void hide() = 0;
-};
 
 // The application's delegate: builds the profile registry and the screen and
 // theme settings, starts them in a fixed order at launch, refreshes after a
@@ -31,8 +24,10 @@ public:
     struct Services {
         std::function<std::unique_ptr<UsageAccounts>()> makeStore;
         std::function<std::unique_ptr<PanelDisplaySettings>()> makePanelDisplays;
-        std::function<std::unique_ptr<EdgePanels>(UsageAccounts& store, PanelDisplaySettings& panelDisplays)>
-            makeEdgePanels;
+        // The panel of one screen, for the coordinator.
+        std::function<std::unique_ptr<EdgePanelPresenting>(const QString& displayId, UsageAccounts& store,
+                                                           PanelDisplaySettings& panelDisplays)>
+            makePanel;
         std::function<std::unique_ptr<WakeSource>()> makeWakeSource;
         // The process environment (its "XCTestConfigurationFilePath" stops launch after the panels).
         ProcessEnvironment environment;
@@ -42,8 +37,8 @@ public:
 
     // The application's services: the registry over `defaults`, the home folder,
     // the process environment and `scheduler`; the display settings over
-    // `defaults` with the real screens; the panels, whose "Настройки" calls
-    // `openSettings`; logind's wake.
+    // `defaults` with the real screens; the application's panels, whose
+    // "Настройки" calls `openSettings`; logind's wake.
     static Services standardServices(Defaults& defaults, Scheduler& scheduler, std::function<void()> openSettings);
 
     // Builds the registry (nothing starts yet), then the display settings
@@ -53,8 +48,8 @@ public:
 
     UsageAccounts& store() const { return *m_store; }
     PanelDisplaySettings& panelDisplays() const { return *m_panelDisplays; }
-    // The panels, from launch on.
-    EdgePanels* edgePanelController() const { return m_edgePanels.get(); }
+    // The panels' coordinator, from launch on.
+    EdgePanelCoordinator* edgePanelController() const { return m_edgePanelController.get(); }
     bool isObservingWake() const { return m_wake != nullptr; }
 
     // Shows the panels, then (unless the test variable is set) starts the
@@ -72,6 +67,6 @@ private:
     Services m_services;
     std::unique_ptr<UsageAccounts> m_store;
     std::unique_ptr<PanelDisplaySettings> m_panelDisplays;
-    std::unique_ptr<EdgePanels> m_edgePanels;
+    std::unique_ptr<EdgePanelCoordinator> m_edgePanelController;
     std::unique_ptr<WakeSource> m_wake;
 };

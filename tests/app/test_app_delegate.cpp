@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "app/EdgePanelCoordinator.h"
 #include "app/PanelDisplaySettings.h"
 #include "app/VantorelApp.h"
 #include "platform/WakeSource.h"
@@ -18,33 +19,49 @@ struct Journal {
     void add(const QString& entry) { entries << entry; }
 };
 
-class RecordingPanels final : public EdgePanels {
+// One screen's panel as the coordinator drives it.
+class RecordingPanel final : public EdgePanelPresenting {
 public:
-    RecordingPanels(Journal& journal, Harness& h) : m_journal(journal), m_h(h) {}
+    RecordingPanel(Journal& journal, Harness& h, QString displayId)
+        : m_journal(journal), m_h(h), m_displayId(std::move(displayId))
+    {
+    }
     void show() override
     {
-        // What the panels find when they first appear.
+        // What the panel finds when it first appears.
         bool loading = true;
         for (const ProviderProfile& p : m_h.accounts->visibleProfiles())
             loading = loading && m_h.accounts->usage(p).isLoading;
-        m_journal.add(QStringLiteral("panels shown%1%2")
-                          .arg(m_h.accounts->isStarted() ? " (started)" : "", loading ? " (loading)" : ""));
+        m_journal.add(QStringLiteral("panel shown on %1%2%3")
+                          .arg(m_displayId, m_h.accounts->isStarted() ? " (started)" : "", loading ? " (loading)" : ""));
     }
-    void hide() override { m_journal.add(QStringLiteral("panels hidden")); }
+    void updateFrame() override {}
+    void close() override
+    {
+        m_journal.add(QStringLiteral("panel closed on %1%2").arg(m_displayId, m_h.accounts->isStarted() ? " (started)" : ""));
+    }
 
 private:
     Journal& m_journal;
     Harness& m_h;
+    QString m_displayId;
 };
 
 class RecordingWake final : public WakeSource {
 public:
-    explicit RecordingWake(Journal& journal) : m_journal(journal) { m_journal.add(QStringLiteral("wake observed")); }
-    ~RecordingWake() override { m_journal.add(QStringLiteral("wake observer removed")); }
+    RecordingWake(Journal& journal, Harness& h) : m_journal(journal), m_h(h)
+    {
+        m_journal.add(QStringLiteral("wake observed"));
+    }
+    ~RecordingWake() override
+    {
+        m_journal.add(QStringLiteral("wake observer removed%1").arg(m_h.accounts->isStarted() ? " (started)" : ""));
+    }
     void wake() { emit woke(); }
 
 private:
     Journal& m_journal;
+    Harness& m_h;
 };
 
 // The delegate over the accounts harness: scripted stores and Copilot
@@ -77,11 +94,11 @@ struct DelegateRig {
             return std::make_unique<PanelDisplaySettings>(
                 *h.defaults, [screen] { return QList<PanelDisplay> {screen}; }, [](Appearance::Forced) {});
         };
-        s.makeEdgePanels = [this](UsageAccounts&, PanelDisplaySettings&) {
-            return std::make_unique<RecordingPanels>(journal, h);
+        s.makePanel = [this](const QString& displayId, UsageAccounts&, PanelDisplaySettings&) {
+            return std::make_unique<RecordingPanel>(journal, h, displayId);
         };
         s.makeWakeSource = [this] {
-            auto source = std::make_unique<RecordingWake>(journal);
+            auto source = std::make_unique<RecordingWake>(journal, h);
             wake = source.get();
             return source;
         };
@@ -97,8 +114,8 @@ struct DelegateRig {
     ~DelegateRig()
     {
         // The delegate owns the registry the harness points at.
-        [[maybe_unused]] UsageAccounts* released = h.accounts.release();
         delegate.reset();
+        [[maybe_unused]] UsageAccounts* released = h.accounts.release();
     }
 
     // Runs the launch and what it posts, noting the fetches that started.
@@ -132,7 +149,7 @@ private slots:
         QVERIFY(!delegate.store().isStarted());
 
         rig.launch();
-        QCOMPARE(rig.journal.entries, (QStringList {"panels shown (loading)", "copilot accounts read", "wake observed",
+        QCOMPARE(rig.journal.entries, (QStringList {"panel shown on display:one (loading)", "copilot accounts read", "wake observed",
                                                     "fetch A", "fetch B"}));
         QVERIFY(delegate.edgePanelController());
         QVERIFY(delegate.store().isStarted());
@@ -154,7 +171,7 @@ private slots:
         AppDelegate& delegate = rig.make({{AppDelegate::kTestConfigurationVariable, value}});
         rig.launch();
         rig.h.scheduler.advance(600);
-        QCOMPARE(rig.journal.entries, QStringList {"panels shown (loading)"});
+        QCOMPARE(rig.journal.entries, QStringList {"panel shown on display:one (loading)"});
         QVERIFY(!delegate.store().isStarted());
         QVERIFY(!delegate.isObservingWake());
         const ProviderProfile a = rig.h.named("A");
@@ -162,7 +179,7 @@ private slots:
 
         // Termination still runs: the registry had nothing running.
         delegate.applicationWillTerminate();
-        QCOMPARE(rig.journal.entries, (QStringList {"panels shown (loading)", "panels hidden"}));
+        QCOMPARE(rig.journal.entries, (QStringList {"panel shown on display:one (loading)", "panel closed on display:one"}));
     }
 
     // A wake refreshes the store of every visible profile, forced, a second later.
@@ -205,10 +222,10 @@ private slots:
         AppDelegate& delegate = rig.make();
         rig.launch();
         rig.journal.entries.clear();
-        QObject::connect(&delegate.store(), &UsageAccounts::storesChanged, [&] { rig.journal.add("stores changed"); });
 
         delegate.applicationWillTerminate();
-        QCOMPARE(rig.journal.entries, (QStringList {"wake observer removed", "panels hidden"}));
+        QCOMPARE(rig.journal.entries, (QStringList {"wake observer removed (started)", "panel closed on display:one"}));
+        QVERIFY(delegate.edgePanelController()->panels().empty());
         QVERIFY(!delegate.isObservingWake());
         QVERIFY(!delegate.store().isStarted());
         // Nothing runs on afterwards.
@@ -242,7 +259,6 @@ private slots:
         QTRY_VERIFY(!app.settingsScene().window());
         openSettings();
         QVERIFY(app.settingsScene().window());
-        [[maybe_unused]] UsageAccounts* released = rig.h.accounts.release();
     }
 
     // The process set-up registers the crash default before the delegate is
@@ -275,7 +291,6 @@ private slots:
         // A key without the library: no reporting, and nothing else changes.
         QVERIFY(!app.isReportingCrashes());
         QVERIFY(!app.appDelegate().store().isStarted());
-        [[maybe_unused]] UsageAccounts* released = rig.h.accounts.release();
     }
 };
 

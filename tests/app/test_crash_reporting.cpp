@@ -222,7 +222,7 @@ private slots:
     }
 
     // Events pass the installed filter as the library hands them over.
-    void eventFilter_data()
+    void eventsPassTheFilter_data()
     {
         QTest::addColumn<QByteArray>("event");
         QTest::addColumn<QByteArray>("sent");
@@ -248,7 +248,7 @@ private slots:
         QTest::newRow("contexts that are no dictionary")
             << QByteArray(R"({"contexts":["app"]})") << QByteArray(R"({"contexts":["app"]})");
     }
-    void eventFilter()
+    void eventsPassTheFilter()
     {
         QFETCH(QByteArray, event);
         QFETCH(QByteArray, sent);

@@ -4,8 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 (cd build && ctest --output-on-failure --no-tests=error --parallel "$(nproc)" "$@")
-# Again with clang: the core tests under address and undefined-behaviour checks,
-# and a few seconds of every fuzz target (the collector scripts' tests ran above).
+# Again with clang, with address and undefined-behaviour checks: the core tests and a
+# few seconds of every fuzz target (the UI library is compiled; its tests and the
+# collector scripts' tests ran above).
 bash scripts/build-clang.sh
 jobs=$(nproc)
 [ "$jobs" -le 4 ] || jobs=4

@@ -1,6 +1,7 @@
 #include "BuildInfo.h"
 #include "app/AppDelegate.h"
 #include "app/GraphicalSession.h"
+#include "app/UserLocale.h"
 #include "app/VantorelApp.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Vantorel"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kVersion));
     QApplication application(argc, argv);
+    QLocale::setDefault(userLocale(QLocale::system()));
     // Closing the settings window leaves the panels running.
     QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 

@@ -70,9 +70,9 @@ QString lossyUtf8(const QByteArray& bytes)
 
 namespace {
 
-// The next cluster boundary, or -1 at the end. Qt 6.4 reports boundaries inside a
-// surrogate pair when certain letters follow (an emoji before a Devanagari or
-// Sinhala letter): those are skipped, so no cluster holds half a character.
+// The next cluster boundary, or -1 at the end. Qt 6.4 reports boundaries inside
+// surrogate pairs when the text holds letters of certain scripts (an emoji, then a
+// Devanagari or Sinhala letter): those are skipped, so no cluster holds half a character.
 qsizetype nextGraphemeBoundary(QTextBoundaryFinder& finder, const QString& s)
 {
     for (;;) {

@@ -127,6 +127,8 @@ private slots:
         QCOMPARE(d.panel().state().mode(), EdgePanelMode::rings);
         movePointer(QPoint(300, 450));
         QVERIFY(QTest::qWaitFor([&] { return window.geometry() == kStrip; }, 10000));
+        // The server has the strip where the pointer will enter it.
+        QVERIFY(QTest::qWaitFor([&] { return placement(window).frame == kStrip; }, 10000));
 
         movePointer(QPoint(1432, 450));
         QVERIFY(QTest::qWaitFor([&] { return window.geometry() == kRings; }, 10000));

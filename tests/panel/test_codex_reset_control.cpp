@@ -46,20 +46,6 @@ CodexResetCredits::Credit credit(const QString& id, const QString& status, const
     return c;
 }
 
-QStringList visibleTexts(const QWidget& root)
-{
-    QStringList out;
-    for (QWidget* w : root.findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(&root))
-            continue;
-        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty())
-            out << label->text();
-        else if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty())
-            out << button->text();
-    }
-    return out;
-}
-
 // `widget` as drawn once its pending layouts ran.
 QImage rendered(QWidget& widget, QSize size = {}, qreal scale = 1.0)
 {
@@ -297,7 +283,7 @@ private slots:
         CodexResetControl* control = card->resetControl();
         QVERIFY(control && !control->isCompact());
         QCOMPARE(control->model().state, State::offer);
-        QVERIFY(visibleTexts(*control).contains("Доступно сбросов: 2"));
+        QVERIFY(uitest::visibleTexts(*control).contains("Доступно сбросов: 2"));
         auto* offer = rig.find("reset.card." + rig.profile.id());
         QVERIFY(offer && offer->isVisible() && offer->isEnabled());
         QCOMPARE(offer->text(), QStringLiteral("Использовать сброс…"));
@@ -313,10 +299,10 @@ private slots:
         QCOMPARE(PanelPopover::openPopovers(&rig.panel), QList<PanelPopover*> {popover});
         QVERIFY(control->confirmation() && !control->confirmation()->isRetry);
         QCOMPARE(rig.accounts().resets().confirmations().value(rig.profile.id()), control->confirmation()->id);
-        QVERIFY(visibleTexts(*popover).contains("Codex · Work"));
-        QVERIFY(visibleTexts(*popover).contains(resettext::kSpendQuestion));
-        QVERIFY(visibleTexts(*popover).contains(resettext::kSpendExplanation));
-        QVERIFY(visibleTexts(*popover).contains(resettext::kCancel));
+        QVERIFY(uitest::visibleTexts(*popover).contains("Codex · Work"));
+        QVERIFY(uitest::visibleTexts(*popover).contains(resettext::kSpendQuestion));
+        QVERIFY(uitest::visibleTexts(*popover).contains(resettext::kSpendExplanation));
+        QVERIFY(uitest::visibleTexts(*popover).contains(resettext::kCancel));
         auto* confirm = popover->findChild<QAbstractButton*>("reset.confirm." + rig.profile.id());
         QVERIFY(confirm && confirm->isEnabled());
         QCOMPARE(confirm->text(), QStringLiteral("Использовать 1 сброс"));
@@ -350,14 +336,14 @@ private slots:
         QTest::keyClick(popover, Qt::Key_Return);
         QVERIFY(rig.accounts().resets().busyAccountID());
         QCOMPARE(control->popoverModel().body, Body::progress);
-        QVERIFY(visibleTexts(*popover).contains(resettext::kProgress));
+        QVERIFY(uitest::visibleTexts(*popover).contains(resettext::kProgress));
         QVERIFY(!popover->isDismissable());
         QVERIFY(!popover->close());
         QTest::keyClick(popover, Qt::Key_Escape);
         QVERIFY(popover->isVisible());
         rig.pump();
         QCOMPARE(control->model().state, State::busy);
-        QVERIFY(visibleTexts(*control).contains(resettext::kProgress));
+        QVERIFY(uitest::visibleTexts(*control).contains(resettext::kProgress));
         uitest::save(onPanel(rendered(*popover, {}, 2), true), "reset-popover-progress-dark");
 
         QVERIFY(rig.waitForMessage(*control));
@@ -366,7 +352,7 @@ private slots:
         QCOMPARE(*control->message(), result);
         QCOMPARE(rig.codex.consumeKeys().size(), 1);
         QVERIFY(popover->isVisible() && popover->isDismissable());
-        QVERIFY(visibleTexts(*popover).contains(result));
+        QVERIFY(uitest::visibleTexts(*popover).contains(result));
         QAbstractButton* done = rig.popoverButton(*control, resettext::kDone);
         QVERIFY(done);
         Appearance::shared().setForced(Appearance::Forced::Light);
@@ -379,7 +365,7 @@ private slots:
         QVERIFY(!control->confirmation());
         rig.pump();
         QCOMPARE(control->model().state, State::awaitingRecovery);
-        QVERIFY(visibleTexts(*control).contains(resettext::kAwaiting));
+        QVERIFY(uitest::visibleTexts(*control).contains(resettext::kAwaiting));
         QVERIFY(!offer->isVisible());
         QVERIFY(!rig.find("reset.card." + rig.profile.id()));
         // Nothing more to offer: opening presents nothing.
@@ -450,7 +436,7 @@ private slots:
         QTest::mouseClick(offer, Qt::LeftButton);
         QVERIFY(!control->message());
         QVERIFY(control->confirmation() && control->confirmation()->isRetry);
-        QVERIFY(visibleTexts(*control->popover()).contains(resettext::kRetryQuestion));
+        QVERIFY(uitest::visibleTexts(*control->popover()).contains(resettext::kRetryQuestion));
         QCOMPARE(confirm->text(), QStringLiteral("Проверить сброс"));
         Appearance::shared().setForced(Appearance::Forced::Light);
         uitest::save(onPanel(rendered(*control->popover(), {}, 2), false), "reset-popover-retry-light");
@@ -497,7 +483,7 @@ private slots:
                           Qt::LeftButton);
         QVERIFY(rig.waitForMessage(*control));
         QCOMPARE(*control->message(), CodexResetController::kRefusedMessage);
-        QVERIFY(visibleTexts(*control->popover()).contains(resettext::kDone));
+        QVERIFY(uitest::visibleTexts(*control->popover()).contains(resettext::kDone));
         QVERIFY(rig.codex.consumeKeys().isEmpty());
     }
 

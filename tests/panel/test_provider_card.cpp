@@ -35,21 +35,6 @@ ProviderUsage usage(UsageProvider provider, const Change& change)
     return u;
 }
 
-// Texts of the labels and buttons a user sees, in widget order.
-QStringList visibleTexts(const QWidget& root)
-{
-    QStringList out;
-    for (QWidget* w : root.findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(&root))
-            continue;
-        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty())
-            out << label->text();
-        else if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty())
-            out << button->text();
-    }
-    return out;
-}
-
 QImage onPanel(const QImage& card, bool dark)
 {
     QImage image(card.size(), QImage::Format_ARGB32_Premultiplied);
@@ -179,7 +164,7 @@ private slots:
         card.show();
         const QImage image = show(card, name, dark);
 
-        const QStringList seen = visibleTexts(card);
+        const QStringList seen = uitest::visibleTexts(card);
         for (const QString& text : texts)
             QVERIFY2(seen.contains(text), qPrintable(text + " not in " + seen.join(" | ")));
         QCOMPARE(card.accessibleName(), "Использование " + usageformat::shortName(provider) + ", Рабочий");
@@ -294,7 +279,7 @@ private slots:
         u.errorCode.reset();
         card.apply(ProviderCardModel::make(u, QStringLiteral("Work"), std::nullopt, false, true));
         QVERIFY(!details->isVisible());
-        QCOMPARE(visibleTexts(card).contains(cardtext::kErrorTitle), false);
+        QCOMPARE(uitest::visibleTexts(card).contains(cardtext::kErrorTitle), false);
         QCOMPARE(retries, 0);
     }
 

@@ -1,8 +1,10 @@
 #include "RenderHarness.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLayout>
 #include <QPainter>
 #include <QWidget>
@@ -100,6 +102,20 @@ int countOpaque(const QImage& image, const QRect& rect, int minAlpha)
             if (qAlpha(image.pixel(x, y)) > minAlpha)
                 ++count;
     return count;
+}
+
+QStringList visibleTexts(const QWidget& root)
+{
+    QStringList out;
+    for (QWidget* w : root.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&root))
+            continue;
+        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty())
+            out << label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty())
+            out << button->text();
+    }
+    return out;
 }
 
 QColor over(const QColor& colour, const QColor& background, qreal opacity)

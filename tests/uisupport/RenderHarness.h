@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -37,6 +38,9 @@ int countNear(const QImage& image, const QRect& rect, const QColor& colour, int 
 
 // Pixels in `rect` with alpha above `minAlpha`.
 int countOpaque(const QImage& image, const QRect& rect, int minAlpha = 0);
+
+// Texts of the labels and buttons a user sees under `root`, in widget order.
+QStringList visibleTexts(const QWidget& root);
 
 // `colour` drawn with `opacity` over `background` (sRGB, 8-bit), as a painter would blend it.
 QColor over(const QColor& colour, const QColor& background, qreal opacity = 1.0);

@@ -9,6 +9,7 @@
 #include "PanelLayerEffect.h"
 #include "PanelOutlineShape.h"
 #include "PanelPalette.h"
+#include "PanelScrollArea.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
 #include "ProviderCard.h"
@@ -345,13 +346,7 @@ CollapsedEdgeController::CollapsedEdgeController(UsageAccounts& accounts, std::f
     column->setContentsMargins(0, int(edgerows::kTopInset), 0, int(edgerows::kBottomInset));
     column->setSpacing(int(edgerows::kChevronSpacing));
 
-    m_scroll = new QScrollArea(this);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->viewport()->setAutoFillBackground(false);
-    m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    m_scroll = makePanelScrollArea(this);
     auto* content = new QWidget;
     content->setAttribute(Qt::WA_TranslucentBackground);
     m_list = new QVBoxLayout(content);

@@ -6,6 +6,7 @@
 #include "PanelActionStyle.h"
 #include "PanelLabel.h"
 #include "PanelPalette.h"
+#include "PanelScrollArea.h"
 #include "PanelSymbolView.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
@@ -248,13 +249,7 @@ DashboardView::DashboardView(UsageAccounts& accounts, Actions actions, QWidget* 
     column->addLayout(header);
 
     // Account list.
-    m_scroll = new QScrollArea(this);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->viewport()->setAutoFillBackground(false);
-    m_scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    m_scroll = makePanelScrollArea(this);
     auto* content = new QWidget;
     content->setAutoFillBackground(false);
     m_list = new QVBoxLayout(content);

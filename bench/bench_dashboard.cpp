@@ -5,8 +5,8 @@
 #include "panel/DashboardView.h"
 #include "platform/Defaults.h"
 #include "platform/Scheduler.h"
-#include "usage/ProfileDiscovery.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/ProfileDiscovery.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -9,8 +9,8 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/ProcessEnvironment.h"
-#include "usage/ProfileDiscovery.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/ProfileDiscovery.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

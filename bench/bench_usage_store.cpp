@@ -3,7 +3,7 @@
 // refresh and the peak memory.
 #include "platform/Defaults.h"
 #include "platform/Scheduler.h"
-#include "usage/UsageStore.h"
+#include "accounts/UsageStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

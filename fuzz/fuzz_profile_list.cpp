@@ -1,7 +1,7 @@
 // The stored profile list: what decodes encodes to a list that decodes to the same
 // profiles, and encoding is stable.
 #include "FuzzSupport.h"
-#include "usage/ProfileDiscovery.h"
+#include "accounts/ProfileDiscovery.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

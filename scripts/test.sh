@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test.
+# Checks the layers of src/, installs what is missing, builds and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/check-layers.sh
 bash scripts/build.sh
 (cd build && ctest --output-on-failure --no-tests=error --parallel "$(nproc)" "$@")
 # Again with clang, with address and undefined-behaviour checks: the core tests and a

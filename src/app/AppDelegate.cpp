@@ -1,13 +1,13 @@
 #include "app/AppDelegate.h"
 
-#include "app/EdgePanelCoordinator.h"
-#include "app/PanelDisplaySettings.h"
+#include "windows/EdgePanelCoordinator.h"
+#include "windows/PanelDisplaySettings.h"
 
 #include "platform/Defaults.h"
 #include "platform/MainThread.h"
 #include "platform/Scheduler.h"
 #include "platform/WakeSource.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #include "AccountsObserver.h"
 
-#include "usage/UsageAccounts.h"
-#include "usage/UsageStore.h"
+#include "accounts/UsageAccounts.h"
+#include "accounts/UsageStore.h"
 
 AccountsObserver::AccountsObserver(UsageAccounts& accounts, std::function<void()> changed, QObject* parent)
     : QObject(parent), m_accounts(accounts), m_call(std::move(changed), this)

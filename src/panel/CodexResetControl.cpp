@@ -9,7 +9,7 @@
 #include "PanelSymbolView.h"
 #include "PanelSymbols.h"
 #include "ProgressSpinner.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QAbstractButton>
 #include <QBoxLayout>

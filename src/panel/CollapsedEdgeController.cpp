@@ -18,7 +18,7 @@
 #include "RelativeTime.h"
 #include "UsageFormat.h"
 #include "platform/Scheduler.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -112,7 +112,7 @@ private:
 
 } // namespace
 
-// MARK: - EdgePanelButton
+// EdgePanelButton
 
 EdgePanelButton::EdgePanelButton(QWidget* parent)
     : QAbstractButton(parent), m_press(new PressFeedback(this, kResponse))
@@ -154,7 +154,7 @@ void EdgePanelButton::pressChanged(qreal amount)
     layer->setBrightness(kPressedBrightness * amount);
 }
 
-// MARK: - CompactAccountRow
+// CompactAccountRow
 
 CompactAccountRow::CompactAccountRow(UsageAccounts& accounts, const ProviderProfile& profile,
                                      std::function<void()> action, QWidget* parent)
@@ -287,7 +287,7 @@ void CompactAccountRow::placeResetControl()
     m_reset->raise();
 }
 
-// MARK: - CollapsedEdgeController
+// CollapsedEdgeController
 
 namespace {
 

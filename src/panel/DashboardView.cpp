@@ -13,7 +13,7 @@
 #include "ProgressSpinner.h"
 #include "ProviderCard.h"
 #include "UsageObservationAge.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QAbstractButton>
 #include <QBoxLayout>

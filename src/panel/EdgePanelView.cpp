@@ -7,7 +7,7 @@
 #include "PanelLayerEffect.h"
 #include "PanelOutlineShape.h"
 #include "PanelPalette.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QPainter>
 #include <QRadialGradient>

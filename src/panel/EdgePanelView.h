@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DashboardView.h"
-#include "app/EdgePanelState.h"
+#include "panel/EdgePanelState.h"
 
 #include <QPainterPath>
 #include <QRectF>

@@ -4,7 +4,7 @@
 #include "PanelPalette.h"
 #include "EdgeRowLayout.h"
 #include "UsageFormat.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QImage>
 #include <QPainter>

@@ -147,7 +147,7 @@ private:
 
 } // namespace
 
-// MARK: numeric text
+// Numeric text
 
 NumericTextMotion::NumericTextMotion(QObject* parent) : QObject(parent)
 {
@@ -205,7 +205,7 @@ void NumericTextMotion::paint(QPainter& painter, const QRectF& rect, int flags) 
     painter.restore();
 }
 
-// MARK: header
+// Header
 
 struct ProviderHeaderView::Lines {
     QFont name = fonts::style(TextStyle::headline);
@@ -357,7 +357,7 @@ void ProviderHeaderView::paintEvent(QPaintEvent*)
     }
 }
 
-// MARK: limit window row
+// Limit window row
 
 class UsageWindowRowView::TitleLine final : public QWidget {
 public:
@@ -443,7 +443,7 @@ void UsageWindowRowView::apply(const UsageWindowRowModel& model)
     m_title->update();
 }
 
-// MARK: diagnostic details
+// Diagnostic details
 
 DiagnosticDetails::DiagnosticDetails(QWidget* parent)
     : QScrollArea(parent)
@@ -505,7 +505,7 @@ void DiagnosticDetails::resizeEvent(QResizeEvent* event)
         updateGeometry();
 }
 
-// MARK: card
+// Card
 
 struct ProviderCard::Parts {
     QVBoxLayout* layout = nullptr;

@@ -2,7 +2,7 @@
 
 #include "RelativeTime.h"
 #include "UsageFormat.h"
-#include "providers/antigravity/AntigravityQuotaGroup.h"
+#include "providers/antigravity/AntigravityQuotaSection.h"
 #include "providers/claude/ClaudeUsageRing.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "providers/antigravity/AntigravityQuotaGroup.h"
+#include "usage/AntigravityQuotaGroup.h"
 #include "usage/ProviderProfile.h"
 #include "usage/UsageProvider.h"
 

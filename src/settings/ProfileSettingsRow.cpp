@@ -2,7 +2,7 @@
 
 #include "platform/MainThread.h"
 #include "settings/SettingsFormParts.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -6,7 +6,7 @@
 #include "settings/ProfileSettingsModel.h"
 #include "settings/ProfileSettingsRow.h"
 #include "settings/SettingsFormParts.h"
-#include "usage/UsageAccounts.h"
+#include "accounts/UsageAccounts.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Timestamp.h"
-#include "providers/codex/CodexResetCredits.h"
+#include "usage/CodexResetCredits.h"
 #include "usage/UsageProvider.h"
 #include "usage/UsageWindow.h"
 

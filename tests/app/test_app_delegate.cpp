@@ -1,11 +1,11 @@
 #include "app/AppDelegate.h"
-#include "app/EdgePanelCoordinator.h"
-#include "app/PanelDisplaySettings.h"
+#include "windows/EdgePanelCoordinator.h"
+#include "windows/PanelDisplaySettings.h"
 #include "app/VantorelApp.h"
 #include "platform/WakeSource.h"
 #include "uisupport/RenderHarness.h"
 #include "settings/SettingsScene.h"
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 
 
 #include <QTemporaryDir>

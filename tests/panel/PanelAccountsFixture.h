@@ -4,7 +4,7 @@
 // draw: every visible profile answers its first fetch with a scripted usage or
 // error, or holds it (loading). Time is the harness's virtual clock.
 
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 #include "usage/ProviderClientError.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "panel/AccountsObserver.h"
 #include "uisupport/RenderHarness.h"
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 
 #include <QApplication>
 #include <QTest>

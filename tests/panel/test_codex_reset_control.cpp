@@ -7,7 +7,7 @@
 #include "providers/codex/CodexUsageFixtures.h"
 #include "providers/codex/FakeCodexRig.h"
 #include "uisupport/RenderHarness.h"
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include "panel/PanelPalette.h"
 #include "panel/EdgeRowLayout.h"
 #include "uisupport/RenderHarness.h"
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 
 #include <QApplication>
 #include <QPainter>

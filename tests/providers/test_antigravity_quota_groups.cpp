@@ -1,5 +1,5 @@
 #include "platform/StrictJson.h"
-#include "providers/antigravity/AntigravityQuotaGroup.h"
+#include "providers/antigravity/AntigravityQuotaSection.h"
 
 #include <QTest>
 

@@ -1,11 +1,11 @@
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 
 #include "settings/ProfileSettingsModel.h"
 #include "settings/ProfileSettingsRow.h"
 #include "settings/ProfileSettingsSection.h"
 #include "settings/SettingsFormParts.h"
 #include "uisupport/RenderHarness.h"
-#include "usage/CollectorInstaller.h"
+#include "accounts/CollectorInstaller.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -49,7 +49,7 @@ class ProfileSettingsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // MARK: what a row shows
+    // What a row shows
 
     void rowTexts_data()
     {
@@ -155,7 +155,7 @@ private slots:
                  QStringLiteral("quota-group-claudeAndGPT-abc"));
     }
 
-    // MARK: the section and its rows
+    // The section and its rows
 
     void emptySectionShowsTheTextAndTheAddButton()
     {

@@ -1,6 +1,6 @@
-#include "usage/AccountsHarness.h"
+#include "accounts/AccountsHarness.h"
 
-#include "app/PanelDisplaySettings.h"
+#include "windows/PanelDisplaySettings.h"
 #include "panel/Appearance.h"
 #include "settings/ProfileSettingsRow.h"
 #include "settings/ProfileSettingsSection.h"
@@ -9,7 +9,7 @@
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindowPresenter.h"
 #include "uisupport/RenderHarness.h"
-#include "usage/CollectorInstaller.h"
+#include "accounts/CollectorInstaller.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -112,7 +112,7 @@ private slots:
         Appearance::shared().setForced(Appearance::Forced::None);
     }
 
-    // MARK: sections
+    // Sections
 
     void sectionsInOrder()
     {
@@ -147,7 +147,7 @@ private slots:
         QCOMPARE(view.folderError(), std::optional<QString>("Codex недоступен в этой сборке Vantorel."));
     }
 
-    // MARK: version and support
+    // Version and support
 
     void versionAndSupportMail_data()
     {
@@ -193,7 +193,7 @@ private slots:
         QCOMPARE(view.supportCaption()->text(), QStringLiteral("Ответим на письмо с //help."));
     }
 
-    // MARK: appearance and placement
+    // Appearance and placement
 
     void themePickerWritesAndFollows()
     {
@@ -253,7 +253,7 @@ private slots:
         QCOMPARE(f.displays->selection(), QStringLiteral("all"));
     }
 
-    // MARK: preferences
+    // Preferences
 
     void preferencesAreWrittenAtOnce()
     {
@@ -282,7 +282,7 @@ private slots:
         QVERIFY(!again.soundsToggle()->isChecked() && !again.hapticsToggle()->isChecked());
     }
 
-    // MARK: profiles and folders
+    // Profiles and folders
 
     void discoveryAddsHiddenProfilesAndShowsItsError()
     {
@@ -393,7 +393,7 @@ private slots:
         QVERIFY(!view.folderError());
     }
 
-    // MARK: the window
+    // The window
 
     // "Настройки" twice fronts the same window; closed, it is made afresh.
     void sceneKeepsOneWindow()
@@ -444,7 +444,7 @@ private slots:
         QVERIFY(captionLight != settingsform::adaptive(settingsform::TextRole::secondary).dark);
     }
 
-    // MARK: pictures
+    // Pictures
 
     void render_data()
     {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "providers/codex/CodexResetCredits.h"
+#include "usage/CodexResetCredits.h"
 #include "providers/codex/CodexResetModels.h"
 #include "usage/ProviderUsage.h"
 

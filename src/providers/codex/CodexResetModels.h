@@ -1,6 +1,6 @@
 #pragma once
 
-#include "providers/codex/CodexResetCredits.h"
+#include "usage/CodexResetCredits.h"
 #include "usage/ProviderUsage.h"
 
 #include <QJsonObject>

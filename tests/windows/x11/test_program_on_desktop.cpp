@@ -1,0 +1,301 @@
+// The built program on an X server with a window manager, started as a user
+// starts it: a fresh home with a Claude Code profile whose collector has
+// already written, and a Codex profile that the fake codex on PATH answers.
+// Everything is looked at from outside: xdotool for windows and the pointer,
+// screen grabs for what the panel shows.
+
+#include "X11Tools.h"
+#include "windows/EdgePanelController.h"
+#include "panel/PanelPalette.h"
+#include "panel/UsageFormat.h"
+#include "support/ProgramRun.h"
+#include "support/TestSupport.h"
+#include "uisupport/RenderHarness.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <csignal>
+
+using namespace testsupport;
+using namespace x11test;
+
+namespace {
+
+const QString kProgram = QStringLiteral(VANTOREL_BUILD_DIR "/vantorel");
+const QString kSettingsTitle = QStringLiteral("Настройки Vantorel");
+// Waits for the program are generous: the machine may be busy with other tests.
+constexpr double kPatience = 60;
+
+// Far in the future, so no window resets while the test runs.
+constexpr qint64 kLater = 4'102'444'800;
+
+QList<quint64> ids(const QString& text)
+{
+    QList<quint64> out;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        out << line.trimmed().toULongLong();
+    return out;
+}
+
+// Windows of process `pid`; only mapped ones when `visible`; with `title` exactly, when given.
+QList<quint64> windowsOf(pid_t pid, bool visible, const QString& title = {})
+{
+    QStringList arguments {QStringLiteral("search"), QStringLiteral("--all")};
+    if (visible)
+        arguments << QStringLiteral("--onlyvisible");
+    arguments << QStringLiteral("--pid") << QString::number(pid);
+    if (!title.isEmpty())
+        arguments << QStringLiteral("--name") << QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
+    return ids(xdotool(arguments));
+}
+
+QRect geometryOf(quint64 window)
+{
+    const QString text = xdotool({QStringLiteral("getwindowgeometry"), QString::number(window)});
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("Position: (-?\\d+),(-?\\d+) .*Geometry: (\\d+)x(\\d+)"),
+                           QRegularExpression::DotMatchesEverythingOption)
+            .match(text);
+    if (!m.hasMatch())
+        return {};
+    return QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), m.captured(4).toInt());
+}
+
+// Pixels of `image` near the full accent of `provider`, in the light or the dark palette.
+int accentPixels(const QImage& image, UsageProvider provider)
+{
+    int most = 0;
+    for (const bool dark : {false, true})
+        most = std::max(most, uitest::countNear(image, image.rect(), palette::color(usageformat::accent(provider), dark), 8));
+    return most;
+}
+
+// Mean row of the pixels of `image` near the accent of `provider` (-1 without any).
+double accentRow(const QImage& image, UsageProvider provider)
+{
+    for (const bool dark : {false, true}) {
+        const QColor accent = palette::color(usageformat::accent(provider), dark);
+        double sum = 0;
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (uitest::near(uitest::pixel(image, x, y), accent, 8)) {
+                    sum += y;
+                    ++count;
+                }
+        if (count > 0)
+            return sum / count;
+    }
+    return -1;
+}
+
+// The program under test, its home and the fake codex it finds.
+class Session {
+public:
+    Session()
+    {
+        base = QFileInfo(m_root.path()).canonicalFilePath();
+        home = base + "/home";
+    }
+
+    // A Claude Code profile with a signed-in account whose collector wrote its
+    // bridge file a moment ago (25 % of the five-hour window), and a Codex
+    // profile whose server reports 75 % of its primary window.
+    bool writeHome() const
+    {
+        const QString claude = home + "/.claude-work";
+        const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
+        QJsonObject bridge = QJsonDocument::fromJson(readFile(VANTOREL_TEST_DATA_DIR "/resources/fixtures/claude-bridge.json")).object();
+        if (bridge.isEmpty())
+            return false;
+        bridge.insert("capturedAt", now);
+        bridge.insert("rate_limits",
+                      QJsonObject {{"five_hour", QJsonObject {{"used_percentage", 25}, {"resets_at", qint64(now) + 3600}}},
+                                   {"seven_day", QJsonObject {{"used_percentage", 10}, {"resets_at", qint64(now) + 86400}}}});
+        const QJsonObject window {{"usedPercent", 75}, {"windowDurationMins", 300}, {"resetsAt", kLater}};
+        const QJsonObject scenario {
+            {"methods", QJsonObject {{"account/rateLimits/read",
+                                      QJsonObject {{"result", QJsonObject {{"accountId", "acct"},
+                                                                          {"rateLimits", QJsonObject {{"primary", window}}}}}}}}}};
+        return writeFile(claude + "/.claude.json",
+                         R"({"oauthAccount": {"accountUuid": "11111111-2222-4333-8444-555555555555", "organizationUuid": "aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee"}})")
+            && writeFile(home + "/.local/share/Vantorel/statusline/work.json", QJsonDocument(bridge).toJson())
+            && writeFile(home + "/.codex/auth.json", "{}")
+            && writeFile(scenarioPath(), QJsonDocument(scenario).toJson())
+            && QDir().mkpath(base + "/bin") && QFile::link(fakeProgram("fake_codex"), base + "/bin/codex");
+    }
+
+    QString scenarioPath() const { return base + "/codex-scenario.json"; }
+    QString codexLog() const { return base + "/codex-log.jsonl"; }
+
+    void start()
+    {
+        ProcessEnvironment env = bareEnvironment(home);
+        env.insert("DISPLAY", qEnvironmentVariable("DISPLAY"));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("PATH", base + "/bin:/usr/bin:/bin");
+        env.insert("FAKE_CODEX_SCENARIO", scenarioPath());
+        env.insert("FAKE_CODEX_LOG", codexLog());
+        app.emplace(startProgram(kProgram, {}, env));
+    }
+
+    // Waits for `condition` while reading the program's output; false when it
+    // does not hold in time or the program ended.
+    bool waitFor(const std::function<bool()>& condition, double seconds = kPatience)
+    {
+        const QDeadlineTimer deadline(qint64(seconds * 1000));
+        for (;;) {
+            QCoreApplication::processEvents();
+            if (condition())
+                return true;
+            if (deadline.hasExpired())
+                return false;
+            if (app->waitUntil(app->deadlineAfter(0.05), CancelToken(), nullptr).kind != WaitOutcome::Kind::DeadlinePassed)
+                return false;
+        }
+    }
+
+    QByteArray errors() { return app ? app->errorTail() : QByteArray(); }
+
+    QString base;
+    QString home;
+    std::optional<ChildProcess> app;
+
+private:
+    QTemporaryDir m_root;
+};
+
+} // namespace
+
+class ProgramOnDesktopTest : public QObject {
+    Q_OBJECT
+
+    // The program's one panel window on the first screen's right edge.
+    std::optional<quint64> panelWindow(Session& s) const
+    {
+        for (const quint64 window : windowsOf(s.app->pid(), true)) {
+            const QRect frame = geometryOf(window);
+            if (frame.isValid() && frame.right() == m_screen.right() && frame.height() < m_screen.height())
+                return window;
+        }
+        return std::nullopt;
+    }
+
+    QImage grab(const QRect& rect) const
+    {
+        return QGuiApplication::primaryScreen()->grabWindow(0, rect.x(), rect.y(), rect.width(), rect.height()).toImage();
+    }
+
+    // Where the panel of two accounts lies in `mode`.
+    QRect frameIn(EdgePanelMode mode) const
+    {
+        return EdgePanelController::windowRect(EdgePanelController::layoutFrame(mode, 2, m_available));
+    }
+
+    // Widens the panel under the pointer and opens its cards with a click.
+    bool openCards(Session& s, quint64 panel) const
+    {
+        const QRect rings = frameIn(EdgePanelMode::rings);
+        movePointer(QPoint(rings.right() - 4, rings.center().y()));
+        if (!s.waitFor([&] { return geometryOf(panel) == rings; }))
+            return false;
+        click(QPoint(rings.right() - 4, rings.center().y()));
+        return s.waitFor([&] { return geometryOf(panel) == frameIn(EdgePanelMode::cards); });
+    }
+
+    QRect m_screen;
+    QRect m_available;
+
+private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        m_screen = QGuiApplication::primaryScreen()->geometry();
+        m_available = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(QFileInfo(kProgram).isExecutable());
+    }
+
+    void runsOnTheDesktop()
+    {
+        movePointer(QPoint(100, 100));
+        Session s;
+        QVERIFY(s.writeHome());
+        s.start();
+
+        // The panel: a slim strip on the right edge.
+        std::optional<quint64> panel;
+        QVERIFY2(s.waitFor([&] { return (panel = panelWindow(s)).has_value(); }), s.errors().constData());
+        const QRect strip = frameIn(EdgePanelMode::strip);
+        QVERIFY(s.waitFor([&] { return geometryOf(*panel) == strip; }));
+
+        // Both accounts loaded: each segment has its filled bar in its accent,
+        // Claude Code above Codex, the fuller Codex bar the longer one.
+        QImage picture;
+        const auto bothLoaded = [&] {
+            picture = grab(strip);
+            return accentPixels(picture, UsageProvider::claude) > 0 && accentPixels(picture, UsageProvider::codex) > 0;
+        };
+        const bool loaded = s.waitFor(bothLoaded);
+        uitest::save(picture, "program-strip");
+        QVERIFY2(loaded, s.errors().constData());
+        QVERIFY(s.waitFor([&] {
+            picture = grab(strip);
+            return accentPixels(picture, UsageProvider::codex) > 2 * accentPixels(picture, UsageProvider::claude);
+        }));
+        QVERIFY(accentRow(picture, UsageProvider::claude) < accentRow(picture, UsageProvider::codex));
+
+        // "Настройки" in the cards opens the settings window.
+        const auto pressSettings = [&] {
+            if (geometryOf(*panel) != frameIn(EdgePanelMode::cards) && !openCards(s, *panel))
+                return false;
+            const QRect cards = frameIn(EdgePanelMode::cards);
+            uitest::save(grab(cards), "program-cards");
+            click(QPoint(cards.left() + 60, cards.bottom() - 22)); // the footer's first button
+            return true;
+        };
+        QVERIFY2(pressSettings(), s.errors().constData());
+        QList<quint64> settings;
+        QVERIFY2(s.waitFor([&] { return !(settings = windowsOf(s.app->pid(), true, kSettingsTitle)).isEmpty(); }),
+                 s.errors().constData());
+        QCOMPARE(settings.size(), 1);
+        const quint64 window = settings.first();
+        uitest::save(grab(geometryOf(window)), "program-settings");
+
+        // Pressed again while it is open, and again once it is minimised,
+        // "Настройки" keeps to that one window and brings it back. (Whether it
+        // also takes the focus, or rises over another program's window, is the
+        // window manager's call: openbox declines at times.)
+        QVERIFY(pressSettings());
+        // Asked again until it stays minimised: the press may bring it back meanwhile.
+        QVERIFY(s.waitFor([&] {
+            xdotool({QStringLiteral("windowminimize"), QString::number(window)});
+            return windowsOf(s.app->pid(), true, kSettingsTitle).isEmpty();
+        }));
+        QVERIFY(pressSettings());
+        QVERIFY2(s.waitFor([&] { return windowsOf(s.app->pid(), true, kSettingsTitle) == QList<quint64> {window}; }),
+                 s.errors().constData());
+        QCOMPARE(windowsOf(s.app->pid(), false, kSettingsTitle), QList<quint64> {window});
+
+        // SIGTERM ends it at once and cleanly, with nothing of it left running.
+        QCOMPARE(::kill(s.app->pid(), SIGTERM), 0);
+        const WaitOutcome ended = s.app->waitUntil(s.app->deadlineAfter(2), CancelToken(), nullptr);
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(s.base), QStringList {});
+        // The fake codex was what answered the Codex profile.
+        QVERIFY(readFile(s.codexLog()).contains("account/rateLimits/read"));
+    }
+};
+
+VANTOREL_UI_TEST_MAIN(ProgramOnDesktopTest)
+#include "test_program_on_desktop.moc"

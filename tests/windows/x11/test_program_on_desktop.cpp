@@ -13,9 +13,9 @@
 #include "support/ProgramRun.h"
 #include "support/TestSupport.h"
 #include "uisupport/RenderHarness.h"
-#include "usage/ProfileDiscovery.h"
-#include "usage/UsageAccounts.h"
-#include "usage/UsageStore.h"
+#include "accounts/ProfileDiscovery.h"
+#include "accounts/UsageAccounts.h"
+#include "accounts/UsageStore.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

@@ -10,6 +10,13 @@
 
 namespace cardlabels {
 
+QColor roleColour(PanelColor role, qreal opacity)
+{
+    QColor colour = palette::color(role, Appearance::shared().isDark());
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
 void followTextRole(QWidget* widget, PanelColor role, qreal opacity)
 {
     // One connection per widget: a later call with another role replaces it.

@@ -3,6 +3,7 @@
 #include "PanelPalette.h"
 #include "PanelSymbols.h"
 
+#include <QColor>
 #include <QFont>
 
 #include <optional>
@@ -13,6 +14,9 @@ class QWidget;
 // The plain labels of the cards and the reset control: Qt labels whose text
 // colour follows a palette role through every change of appearance.
 namespace cardlabels {
+
+// `role` in the appearance in force, its alpha scaled by `opacity`.
+QColor roleColour(PanelColor role, qreal opacity = 1.0);
 
 // Keeps the text colour of `widget` (a label) at `role` with `opacity`, now and
 // whenever the appearance changes. A later call replaces the role.

@@ -12,7 +12,7 @@
 #include "PanelScrollArea.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
-#include "ProviderCard.h"
+#include "NumericTextMotion.h"
 #include "ProviderLimitRing.h"
 #include "ProviderUsageBadge.h"
 #include "RelativeTime.h"

@@ -14,7 +14,7 @@
 #include <optional>
 
 // What the parts of a provider card show, computed from one usage snapshot.
-// The widgets in ProviderCard.h only draw these.
+// The card's widgets (ProviderCard, ProviderHeaderView, UsageWindowRowView) only draw these.
 
 namespace cardtext {
 

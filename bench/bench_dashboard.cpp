@@ -2,11 +2,11 @@
 // answering per update on virtual time, and prints the time per update (the
 // store's change, the one coalesced re-render and, separately, a paint) and
 // whether any card widget was built again.
+#include "accounts/ProfileDiscovery.h"
+#include "accounts/UsageAccounts.h"
 #include "panel/DashboardView.h"
 #include "platform/Defaults.h"
 #include "platform/Scheduler.h"
-#include "accounts/ProfileDiscovery.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,12 +2,12 @@
 // on the X server, with eight visible profiles, over several rounds. Needs an
 // X server with a window manager; run it as
 //   tests/support/xvfb-session.sh build/bench/bench_panel_window
-#include "windows/EdgePanelCoordinator.h"
-#include "windows/PanelDisplaySettings.h"
-#include "platform/Defaults.h"
-#include "platform/Scheduler.h"
 #include "accounts/ProfileDiscovery.h"
 #include "accounts/UsageAccounts.h"
+#include "platform/Defaults.h"
+#include "platform/Scheduler.h"
+#include "windows/EdgePanelCoordinator.h"
+#include "windows/PanelDisplaySettings.h"
 
 #include <QApplication>
 #include <QDir>

@@ -7,10 +7,10 @@
 //
 // Usage: bench_startup [seconds]   (the measuring span, 60 by default)
 
-#include "platform/ChildProcess.h"
-#include "platform/ProcessEnvironment.h"
 #include "accounts/ProfileDiscovery.h"
 #include "accounts/UsageAccounts.h"
+#include "platform/ChildProcess.h"
+#include "platform/ProcessEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

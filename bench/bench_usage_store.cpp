@@ -1,9 +1,9 @@
 // Drives 1,000 stores through 100 refresh cycles each on virtual time, with
 // fetches that answer on the next turn of the loop, and prints the time per
 // refresh and the peak memory.
+#include "accounts/UsageStore.h"
 #include "platform/Defaults.h"
 #include "platform/Scheduler.h"
-#include "accounts/UsageStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,13 +1,13 @@
 #include "UsageAccounts.h"
 
+#include "accounts/CollectorInstaller.h"
+#include "accounts/ProfileDiscovery.h"
 #include "platform/Defaults.h"
 #include "platform/ForeignError.h"
 #include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/StrictJson.h"
 #include "platform/Text.h"
-#include "accounts/CollectorInstaller.h"
-#include "accounts/ProfileDiscovery.h"
 #include "usage/ProviderClientError.h"
 
 #include <QDir>

@@ -1,20 +1,20 @@
 #pragma once
 
+#include "accounts/StatusLineWatcher.h"
+#include "accounts/UsageStore.h"
 #include "platform/CancelToken.h"
 #include "platform/ProcessEnvironment.h"
 #include "platform/Result.h"
 #include "platform/Scheduler.h"
 #include "platform/Timestamp.h"
-#include "usage/AntigravityQuotaGroup.h"
 #include "providers/codex/CodexResetController.h"
 #include "providers/codex/CodexResetModels.h"
 #include "providers/copilot/CopilotUsageClient.h"
+#include "usage/AntigravityQuotaGroup.h"
 #include "usage/ProviderCapabilities.h"
 #include "usage/ProviderProfile.h"
 #include "usage/ProviderUsage.h"
-#include "accounts/StatusLineWatcher.h"
 #include "usage/UsageProvider.h"
-#include "accounts/UsageStore.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "accounts/ConnectivityMonitor.h"
 #include "platform/CancelToken.h"
 #include "platform/Result.h"
 #include "platform/Scheduler.h"
 #include "providers/codex/CodexResetModels.h"
-#include "accounts/ConnectivityMonitor.h"
 #include "usage/ProviderProfile.h"
 #include "usage/ProviderUsage.h"
 #include "usage/UsageProvider.h"

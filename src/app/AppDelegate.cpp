@@ -3,11 +3,11 @@
 #include "windows/EdgePanelCoordinator.h"
 #include "windows/PanelDisplaySettings.h"
 
+#include "accounts/UsageAccounts.h"
 #include "platform/Defaults.h"
 #include "platform/MainThread.h"
 #include "platform/Scheduler.h"
 #include "platform/WakeSource.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QDir>
 

@@ -4,6 +4,7 @@
 #include "CodexResetControl.h"
 #include "EdgeRowLayout.h"
 #include "Motion.h"
+#include "NumericTextMotion.h"
 #include "PanelAccessibility.h"
 #include "PanelLabel.h"
 #include "PanelLayerEffect.h"
@@ -12,13 +13,12 @@
 #include "PanelScrollArea.h"
 #include "PanelSymbols.h"
 #include "PressFeedback.h"
-#include "NumericTextMotion.h"
 #include "ProviderLimitRing.h"
 #include "ProviderUsageBadge.h"
 #include "RelativeTime.h"
 #include "UsageFormat.h"
-#include "platform/Scheduler.h"
 #include "accounts/UsageAccounts.h"
+#include "platform/Scheduler.h"
 
 #include <QBoxLayout>
 #include <QEvent>

@@ -1,8 +1,8 @@
 #include "EdgeStripView.h"
 
 #include "Appearance.h"
-#include "PanelPalette.h"
 #include "EdgeRowLayout.h"
+#include "PanelPalette.h"
 #include "UsageFormat.h"
 #include "accounts/UsageAccounts.h"
 

@@ -1,8 +1,8 @@
 #include "ProfileSettingsRow.h"
 
+#include "accounts/UsageAccounts.h"
 #include "platform/MainThread.h"
 #include "settings/SettingsFormParts.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -1,12 +1,12 @@
 #include "ProfileSettingsSection.h"
 
+#include "accounts/UsageAccounts.h"
 #include "panel/KeyedWidgetList.h"
 #include "platform/CoalescedCall.h"
 #include "platform/MainThread.h"
 #include "settings/ProfileSettingsModel.h"
 #include "settings/ProfileSettingsRow.h"
 #include "settings/SettingsFormParts.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "SettingsView.h"
 
 #include "BuildInfo.h"
-#include "windows/PanelDisplaySettings.h"
+#include "accounts/UsageAccounts.h"
 #include "panel/Appearance.h"
 #include "panel/FeedbackController.h"
 #include "platform/CoalescedCall.h"
@@ -11,7 +11,7 @@
 #include "settings/SettingsFormParts.h"
 #include "settings/SettingsWindowPresenter.h"
 #include "usage/ProviderClientError.h"
-#include "accounts/UsageAccounts.h"
+#include "windows/PanelDisplaySettings.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>

@@ -1,13 +1,13 @@
 #include "EdgePanelController.h"
 
 #include "ScreenParameters.h"
+#include "accounts/UsageAccounts.h"
 #include "panel/FeedbackController.h"
 #include "panel/Motion.h"
 #include "panel/PanelPopover.h"
 #include "platform/CoalescedCall.h"
 #include "platform/MainThread.h"
 #include "platform/X11WindowStates.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QCursor>
 #include <QEnterEvent>

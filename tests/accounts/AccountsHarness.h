@@ -5,12 +5,12 @@
 
 #include "HomeFixture.h"
 
-#include "platform/CancelToken.h"
-#include "platform/Defaults.h"
-#include "platform/Scheduler.h"
 #include "accounts/ConnectivityMonitor.h"
 #include "accounts/ProfileDiscovery.h"
 #include "accounts/UsageAccounts.h"
+#include "platform/CancelToken.h"
+#include "platform/Defaults.h"
+#include "platform/Scheduler.h"
 
 #include <QTest>
 #include <memory>

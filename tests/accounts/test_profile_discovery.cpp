@@ -1,7 +1,7 @@
 #include "HomeFixture.h"
 
-#include "platform/StrictJson.h"
 #include "accounts/ProfileDiscovery.h"
+#include "platform/StrictJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

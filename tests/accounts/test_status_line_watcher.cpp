@@ -2,9 +2,9 @@
 
 #include "StatusLineCommand.h"
 
+#include "accounts/CollectorInstaller.h"
 #include "platform/Paths.h"
 #include "platform/ProcessEnvironment.h"
-#include "accounts/CollectorInstaller.h"
 #include "usage/ProviderProfile.h"
 
 #include "support/TestSupport.h"

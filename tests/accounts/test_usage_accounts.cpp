@@ -1,14 +1,14 @@
 #include "AccountsHarness.h"
 
+#include "accounts/ConnectivityMonitor.h"
+#include "accounts/ProfileDiscovery.h"
+#include "accounts/UsageAccounts.h"
 #include "platform/Defaults.h"
 #include "platform/ForeignError.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
 #include "platform/StrictJson.h"
-#include "accounts/ConnectivityMonitor.h"
-#include "accounts/ProfileDiscovery.h"
 #include "usage/ProviderClientError.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

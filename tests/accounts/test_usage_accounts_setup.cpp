@@ -4,10 +4,10 @@
 #include "AccountsHarness.h"
 #include "support/TestSupport.h"
 
-#include "platform/ForeignError.h"
-#include "providers/codex/CodexUsageFixtures.h"
-#include "platform/Workers.h"
 #include "accounts/CollectorInstaller.h"
+#include "platform/ForeignError.h"
+#include "platform/Workers.h"
+#include "providers/codex/CodexUsageFixtures.h"
 #include "usage/ProviderClientError.h"
 
 #include <QCoreApplication>

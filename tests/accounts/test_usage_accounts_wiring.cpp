@@ -8,14 +8,14 @@
 #include "providers/ProviderFixtures.h"
 #include "support/TestSupport.h"
 
+#include "accounts/CollectorInstaller.h"
+#include "accounts/UsageAccounts.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
 #include "platform/Workers.h"
 #include "providers/claude/ClaudeStatusLineClient.h"
-#include "accounts/CollectorInstaller.h"
-#include "accounts/UsageAccounts.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

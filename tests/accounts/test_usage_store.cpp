@@ -1,9 +1,9 @@
+#include "accounts/ConnectivityMonitor.h"
+#include "accounts/UsageStore.h"
 #include "platform/Defaults.h"
 #include "platform/Scheduler.h"
 #include "platform/StrictJson.h"
-#include "accounts/ConnectivityMonitor.h"
 #include "usage/ProviderClientError.h"
-#include "accounts/UsageStore.h"
 
 #include <QSignalSpy>
 #include <QTest>

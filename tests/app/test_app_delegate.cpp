@@ -1,11 +1,11 @@
+#include "accounts/AccountsHarness.h"
 #include "app/AppDelegate.h"
-#include "windows/EdgePanelCoordinator.h"
-#include "windows/PanelDisplaySettings.h"
 #include "app/VantorelApp.h"
 #include "platform/WakeSource.h"
-#include "uisupport/RenderHarness.h"
 #include "settings/SettingsScene.h"
-#include "accounts/AccountsHarness.h"
+#include "uisupport/RenderHarness.h"
+#include "windows/EdgePanelCoordinator.h"
+#include "windows/PanelDisplaySettings.h"
 
 
 #include <QTemporaryDir>

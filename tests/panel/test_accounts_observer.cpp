@@ -1,6 +1,6 @@
+#include "accounts/AccountsHarness.h"
 #include "panel/AccountsObserver.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/AccountsHarness.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,3 +1,4 @@
+#include "accounts/AccountsHarness.h"
 #include "panel/Appearance.h"
 #include "panel/CodexResetControl.h"
 #include "panel/PanelPalette.h"
@@ -7,7 +8,6 @@
 #include "providers/codex/CodexUsageFixtures.h"
 #include "providers/codex/FakeCodexRig.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/AccountsHarness.h"
 
 #include <QAbstractButton>
 #include <QApplication>

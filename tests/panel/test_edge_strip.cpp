@@ -1,9 +1,9 @@
+#include "accounts/AccountsHarness.h"
 #include "panel/Appearance.h"
+#include "panel/EdgeRowLayout.h"
 #include "panel/EdgeStripView.h"
 #include "panel/PanelPalette.h"
-#include "panel/EdgeRowLayout.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/AccountsHarness.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,11 +1,11 @@
 #include "accounts/AccountsHarness.h"
 
+#include "accounts/CollectorInstaller.h"
 #include "settings/ProfileSettingsModel.h"
 #include "settings/ProfileSettingsRow.h"
 #include "settings/ProfileSettingsSection.h"
 #include "settings/SettingsFormParts.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/CollectorInstaller.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "accounts/AccountsHarness.h"
 
-#include "windows/PanelDisplaySettings.h"
+#include "accounts/CollectorInstaller.h"
 #include "panel/Appearance.h"
 #include "settings/ProfileSettingsRow.h"
 #include "settings/ProfileSettingsSection.h"
@@ -9,7 +9,7 @@
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindowPresenter.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/CollectorInstaller.h"
+#include "windows/PanelDisplaySettings.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "windows/EdgePanelController.h"
-#include "windows/ScreenParameters.h"
+#include "accounts/AccountsHarness.h"
 #include "panel/PanelPopover.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/AccountsHarness.h"
+#include "windows/EdgePanelController.h"
+#include "windows/ScreenParameters.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -1,8 +1,8 @@
-#include "windows/EdgePanelCoordinator.h"
-#include "windows/PanelDisplaySettings.h"
+#include "accounts/AccountsHarness.h"
 #include "platform/Defaults.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/AccountsHarness.h"
+#include "windows/EdgePanelCoordinator.h"
+#include "windows/PanelDisplaySettings.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "windows/PanelDisplaySettings.h"
-#include "windows/ScreenParameters.h"
 #include "platform/Defaults.h"
 #include "uisupport/RenderHarness.h"
+#include "windows/PanelDisplaySettings.h"
+#include "windows/ScreenParameters.h"
 
 #include <QApplication>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "usage/CodexResetCredits.h"
 #include "providers/codex/CodexResetModels.h"
+#include "usage/CodexResetCredits.h"
 #include "usage/ProviderUsage.h"
 
 #include <QByteArray>

@@ -4,11 +4,11 @@
 // with two visible profiles.
 
 #include "X11Tools.h"
-#include "windows/EdgePanelCoordinator.h"
-#include "windows/PanelDisplaySettings.h"
+#include "accounts/AccountsHarness.h"
 #include "panel/Motion.h"
 #include "platform/Defaults.h"
-#include "accounts/AccountsHarness.h"
+#include "windows/EdgePanelCoordinator.h"
+#include "windows/PanelDisplaySettings.h"
 
 #include <QGuiApplication>
 #include <QTest>

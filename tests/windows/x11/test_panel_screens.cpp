@@ -1,6 +1,6 @@
 #include "PanelDesktop.h"
-#include "windows/ScreenParameters.h"
 #include "uisupport/RenderHarness.h"
+#include "windows/ScreenParameters.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -5,7 +5,9 @@
 // screen grabs for what the panel shows.
 
 #include "X11Tools.h"
-#include "windows/EdgePanelController.h"
+#include "accounts/ProfileDiscovery.h"
+#include "accounts/UsageAccounts.h"
+#include "accounts/UsageStore.h"
 #include "panel/PanelPalette.h"
 #include "panel/UsageFormat.h"
 #include "platform/StrictJson.h"
@@ -13,9 +15,7 @@
 #include "support/ProgramRun.h"
 #include "support/TestSupport.h"
 #include "uisupport/RenderHarness.h"
-#include "accounts/ProfileDiscovery.h"
-#include "accounts/UsageAccounts.h"
-#include "accounts/UsageStore.h"
+#include "windows/EdgePanelController.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

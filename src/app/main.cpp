@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     // Closing the settings window leaves the panels running.
     QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
-    // Logout and Ctrl+C end the event loop, so the teardown below runs.
+    // Logout, a closed terminal and Ctrl+C end the event loop, so the teardown below runs.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &application, &QCoreApplication::quit);
 

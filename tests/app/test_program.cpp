@@ -1,4 +1,5 @@
-// The program itself: started from the build tree without a display, and
+// The program itself: started from the build tree without a display; ended by
+// each signal that ends a session while it talks to a tool program; and
 // installed into a temporary prefix, where it connects a Claude Code profile
 // with the collector scripts installed beside it and ends cleanly on SIGTERM.
 
@@ -44,6 +45,59 @@ private slots:
         QCOMPARE(child.output(), QByteArray());
         // It made nothing in the home folder.
         QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
+    }
+
+    // Logout (SIGTERM), Ctrl+C (SIGINT) and a closed terminal (SIGHUP) each run
+    // the teardown: status 0, with the tool program it was waiting on ended.
+    void endsCleanlyOnEachSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void endsCleanlyOnEachSignal()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString base = QFileInfo(root.path()).canonicalFilePath();
+        const QString home = base + "/home";
+        const QString log = base + "/codex-log.jsonl";
+        // A Codex profile; the fake codex on PATH never answers the usage read
+        // and stays when its input closes, so only the program can end it.
+        const QJsonObject scenario {{"onEof", "hang"},
+                                    {"methods", QJsonObject {{"account/rateLimits/read", QJsonObject {{"never", true}}}}}};
+        QVERIFY(testsupport::writeFile(home + "/.codex/auth.json", "{}"));
+        QVERIFY(testsupport::writeFile(base + "/codex-scenario.json", QJsonDocument(scenario).toJson()));
+        QVERIFY(QDir().mkpath(base + "/bin"));
+        QVERIFY(QFile::link(fakeProgram("fake_codex"), base + "/bin/codex"));
+        ProcessEnvironment env = bareEnvironment(home);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("PATH", base + "/bin:/usr/bin:/bin");
+        env.insert("FAKE_CODEX_SCENARIO", base + "/codex-scenario.json");
+        env.insert("FAKE_CODEX_LOG", log);
+        ChildProcess app = startProgram(kBuildDir + "/vantorel", {}, env);
+
+        bool asked = false;
+        const QDeadlineTimer deadline(60000);
+        while (!asked && !deadline.hasExpired()) {
+            if (app.waitUntil(app.deadlineAfter(0.05), CancelToken(), nullptr).kind != WaitOutcome::Kind::DeadlinePassed)
+                break;
+            asked = testsupport::readFile(log).contains("account/rateLimits/read");
+        }
+        QVERIFY2(asked, app.errorTail().constData());
+
+        const double sent = app.uptime();
+        QCOMPARE(::kill(app.pid(), signalNumber), 0);
+        const WaitOutcome ended = app.waitUntil(app.deadlineAfter(10), CancelToken(), nullptr);
+        const double took = app.uptime() - sent;
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        qInfo("%s: %s %d after %.0f ms", QTest::currentDataTag(), ended.exit.signalled ? "signal" : "exit status",
+              ended.exit.code, took * 1000);
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(base), QStringList {});
     }
 
     void installedProgramConnectsTheCollectorAndEndsOnSigterm()

@@ -377,10 +377,10 @@ void ChildProcess::reap() noexcept
 void ChildProcess::signalGroup(int signalNumber) noexcept
 {
     // The group's id is the child's pid, which stays ours while the child is
-    // unreaped, and afterwards while any member of the group is left.
-    ::kill(-m_pid, signalNumber);
-    if (!m_reaped)
-        ::kill(m_pid, signalNumber); // in case it left its group
+    // unreaped, and afterwards while any member of the group is left. No such
+    // group: the child has moved to another one, and is signalled alone.
+    if (::kill(-m_pid, signalNumber) != 0 && !m_reaped)
+        ::kill(m_pid, signalNumber);
 }
 
 bool ChildProcess::groupEnded() noexcept

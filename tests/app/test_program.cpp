@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,9 +126,25 @@ private slots:
         scripts.sort();
         QCOMPARE(scripts, (QStringList {"install-antigravity-statusline.cjs", "install-claude-statusline.cjs",
                                         "statusline-installer.cjs", "vantorel-statusline.cjs"}));
-        const QByteArray desktop = testsupport::readFile(prefix + "/share/applications/vantorel.desktop");
+        const QString entry = prefix + "/share/applications/vantorel.desktop";
+        const QByteArray desktop = testsupport::readFile(entry);
         QVERIFY(desktop.startsWith("[Desktop Entry]\n"));
         QVERIFY(desktop.contains("\nType=Application\n") && desktop.contains("\nExec=vantorel\n"));
+        // The system's validator accepts the entry, hints included.
+        const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        QVERIFY2(!validator.isEmpty(), "desktop-file-validate (desktop-file-utils) is missing");
+        ChildProcess validate = startProgram(validator, {entry}, systemEnvironment());
+        const WaitOutcome validated = validate.waitUntil(validate.deadlineAfter(30), CancelToken(), nullptr);
+        QCOMPARE(int(validated.kind), int(WaitOutcome::Kind::Exited));
+        QVERIFY2(validated.exit.succeeded() && validate.output().isEmpty(),
+                 (validate.output() + validate.errorTail()).constData());
+        // Its icon is found where the desktop looks for a scalable application icon.
+        const QRegularExpressionMatch icon = QRegularExpression("\nIcon=([^\n/]+)\n").match(QString::fromUtf8(desktop));
+        QVERIFY(icon.hasMatch());
+        const QByteArray drawing =
+            testsupport::readFile(prefix + "/share/icons/hicolor/scalable/apps/" + icon.captured(1) + ".svg");
+        QVERIFY(drawing.contains("<svg "));
+        QCOMPARE(drawing, testsupport::readFile(VANTOREL_RESOURCES_DIR "/vantorel.svg"));
 
         // A home with one Claude Code profile; the program runs offscreen.
         const QString home = base + "/home";

@@ -14,7 +14,10 @@
 WindowShape::WindowShape(QWidget* view) : QObject(view), m_view(view)
 {
     view->installEventFilter(this);
-    connect(&X11Compositor::shared(), &X11Compositor::changed, this, &WindowShape::apply);
+    connect(&X11Compositor::shared(), &X11Compositor::changed, this, [this] {
+        m_asked = 0;
+        apply();
+    });
 }
 
 void WindowShape::setOutline(const QPainterPath& outline)
@@ -124,7 +127,12 @@ void WindowShape::apply()
     const quintptr native = window->internalWinId();
     if (native == 0)
         return; // shaped when it is shown
-    if (m_outline.isEmpty() || X11Compositor::shared().composites(native)) {
+    // Asked once per native window: a window keeps its X screen.
+    if (native != m_asked) {
+        m_composited = X11Compositor::shared().composites(native);
+        m_asked = native;
+    }
+    if (m_outline.isEmpty() || m_composited) {
         if (!window->mask().isEmpty())
             window->clearMask();
         return;

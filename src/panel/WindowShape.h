@@ -40,4 +40,6 @@ private:
     QWidget* m_view;
     QPointer<QWidget> m_window; // the window whose native window events are followed
     QPainterPath m_outline;
+    quintptr m_asked = 0; // the native window whose screen m_composited tells of
+    bool m_composited = true;
 };

@@ -8,6 +8,7 @@
 #include "PanelAccessibility.h"
 #include "PanelActionStyle.h"
 #include "PanelPalette.h"
+#include "PanelScrollArea.h"
 #include "PanelSymbolView.h"
 #include "PanelSymbols.h"
 #include "ProgressSpinner.h"
@@ -451,18 +452,20 @@ DiagnosticDetails::DiagnosticDetails(QWidget* parent)
 {
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_label->setCursor(Qt::IBeamCursor);
-    m_label->setAutoFillBackground(false);
+    // No scroll bar takes width from the text, so its height at a width is the one it gets.
+    stylePanelScrollArea(this);
     setWidget(m_label);
     m_label->setAutoFillBackground(false); // the card shows through
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
+    m_indicator = new PanelScrollIndicator(this);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+}
+
+QRect DiagnosticDetails::indicatorRect() const
+{
+    return m_indicator->thumb();
 }
 
 void DiagnosticDetails::setText(const QString& text)

@@ -18,6 +18,7 @@ class Scheduler;
 class UsageAccounts;
 class UsageProgressBar;
 class LiveTimeLabel;
+class PanelScrollIndicator;
 
 // A figure that rolls to its new value, new digits coming in from below as when
 // counting up, whichever way the value moved. Instant under Reduce Motion.
@@ -113,7 +114,8 @@ private:
     NumericTextMotion* m_percent;
 };
 
-// The error text inside a card: selectable plain text that scrolls beyond 120 points.
+// The error text inside a card: selectable plain text, as high as it wraps at
+// the width it gets up to 120 points, scrolling beyond with a thin indicator.
 class DiagnosticDetails final : public QScrollArea {
     Q_OBJECT
 public:
@@ -125,6 +127,8 @@ public:
     void setText(const QString& text);
     QString text() const;
     QLabel* label() const { return m_label; }
+    // The scroll indicator's thumb; invalid while the text fits.
+    QRect indicatorRect() const;
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -136,6 +140,7 @@ protected:
 
 private:
     QLabel* m_label;
+    PanelScrollIndicator* m_indicator;
 };
 
 // The card of one profile in the expanded panel. It shows one snapshot at a

@@ -1,6 +1,7 @@
 #include "panel/Appearance.h"
 #include "panel/PanelActionStyle.h"
 #include "panel/PanelPalette.h"
+#include "panel/PanelScrollArea.h"
 #include "panel/ProviderCard.h"
 #include "panel/ProviderUsageBadge.h"
 #include "panel/UsageFormat.h"
@@ -304,6 +305,110 @@ private slots:
         QCOMPARE(card.details()->height(), DiagnosticDetails::kMaximumHeight);
         QVERIFY(card.details()->verticalScrollBar()->maximum() > 0);
         QVERIFY(card.details()->label()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    }
+
+    // The details at the card's width in a 300-px panel, reached as the panel
+    // does: open while narrow, a new text, then the panel widens. A text that
+    // wraps shows every line and no scroll bar; one past 120 px scrolls with the
+    // thin indicator only.
+    void detailsShowTheirWholeText_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("scrolls");
+        QTest::addColumn<bool>("dark");
+        QStringList lines;
+        for (int i = 0; i < 12; ++i)
+            lines << QStringLiteral("строка %1 подробностей об ошибке").arg(i);
+        for (bool dark : {false, true}) {
+            const char* look = dark ? "dark" : "light";
+            QTest::addRow("credentials %s", look)
+                << "CREDENTIALS_MISSING" << "Войдите в Claude Code для этого профиля." << false << dark;
+            QTest::addRow("wrapped %s", look)
+                << "CREDENTIALS_MISSING" << "Войдите в Claude Code для этого профиля и откройте сессию снова."
+                << false << dark;
+            QTest::addRow("long %s", look) << "REQUEST_FAILED" << lines.join('\n') << true << dark;
+        }
+    }
+    void detailsShowTheirWholeText()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, message);
+        QFETCH(bool, scrolls);
+        QFETCH(bool, dark);
+        Appearance::shared().setForced(dark ? Appearance::Forced::Dark : Appearance::Forced::Light);
+        ProviderCard card(nullptr, {}, nullptr, &m_scheduler);
+        ProviderUsage u = usage(UsageProvider::claude, [](ProviderUsage& x) { x.errorMessage = "Коротко"; });
+        card.apply(ProviderCardModel::make(u, QStringLiteral("Рабочий")));
+        card.setDetailsExpanded(true);
+        card.resize(120, card.heightForWidth(120));
+        card.show();
+        QCoreApplication::processEvents();
+        u.errorCode = code;
+        u.errorMessage = message;
+        card.apply(ProviderCardModel::make(u, QStringLiteral("Рабочий")));
+        QCoreApplication::processEvents();
+        const QImage image = show(card, QStringLiteral("card-details-") + QTest::currentDataTag(), dark);
+
+        DiagnosticDetails* details = card.details();
+        QLabel* text = details->label();
+        QCOMPARE(details->text(), code + '\n' + message);
+        QCOMPARE(details->width(), kWidth - 2 * ProviderCard::kPadding);
+        QCOMPARE(text->width(), details->width()); // nothing takes width from the text
+        const int whole = text->heightForWidth(details->width());
+        QCOMPARE(text->height(), whole);
+        QScrollBar* bar = details->verticalScrollBar();
+        QVERIFY(!bar->isVisible());
+        if (!scrolls) {
+            QCOMPARE(details->height(), whole);
+            QCOMPARE(bar->maximum(), 0);
+            QVERIFY(!details->indicatorRect().isValid());
+            return;
+        }
+        QCOMPARE(details->height(), DiagnosticDetails::kMaximumHeight);
+        QCOMPARE(bar->maximum(), whole - DiagnosticDetails::kMaximumHeight);
+        // A thin capsule at the right edge, in the secondary text colour over the card.
+        const QRect thumb = details->indicatorRect();
+        QVERIFY(thumb.isValid());
+        QCOMPARE(thumb.width(), scrollindicator::kThickness);
+        QVERIFY(thumb.right() < details->width() && thumb.right() > details->width() - 8);
+        QVERIFY(thumb.height() < details->height() / 2);
+        const QPoint centre = (thumb.center() + geometryIn(details, &card).topLeft()) * 2;
+        const QColor ink = uitest::over(palette::color(PanelColor::panelSecondaryText, dark),
+                                        palette::color(PanelColor::cardBackground, dark),
+                                        PanelScrollIndicator::kOpacity);
+        QVERIFY2(uitest::near(uitest::pixel(image, centre.x(), centre.y()), ink, 8),
+                 qPrintable(uitest::pixel(image, centre.x(), centre.y()).name()));
+        // Scrolled to the end, the thumb sits at the bottom.
+        bar->setValue(bar->maximum());
+        QCOMPARE(details->indicatorRect().bottom(), details->height() - 1 - scrollindicator::kInset);
+    }
+
+    // The indicator's thumb: proportional to the page in view, never shorter than
+    // its minimum, kept on the track for any value; none while nothing scrolls.
+    void scrollIndicatorThumb_data()
+    {
+        QTest::addColumn<QSize>("area");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QRect>("thumb");
+        QTest::newRow("fits") << QSize(236, 60) << 0 << 0 << 60 << QRect();
+        QTest::newRow("top") << QSize(236, 120) << 0 << 120 << 120 << QRect(231, 2, 3, 58);
+        QTest::newRow("bottom") << QSize(236, 120) << 120 << 120 << 120 << QRect(231, 60, 3, 58);
+        QTest::newRow("past the end") << QSize(236, 120) << 500 << 120 << 120 << QRect(231, 60, 3, 58);
+        QTest::newRow("before the start") << QSize(236, 120) << -5 << 120 << 120 << QRect(231, 2, 3, 58);
+        QTest::newRow("huge text") << QSize(236, 120) << 0 << 2000000000 << 120 << QRect(231, 2, 3, 16);
+        QTest::newRow("no room") << QSize(236, 4) << 0 << 50 << 4 << QRect();
+    }
+    void scrollIndicatorThumb()
+    {
+        QFETCH(QSize, area);
+        QFETCH(int, value);
+        QFETCH(int, maximum);
+        QFETCH(int, page);
+        QFETCH(QRect, thumb);
+        QCOMPARE(scrollindicator::thumb(area, value, maximum, page), thumb);
     }
 
     // The refresh button runs the retry action once per press, never while loading.

@@ -54,7 +54,7 @@ std::optional<bool> Defaults::boolean(const QString& key) const
 std::optional<QString> Defaults::string(const QString& key) const
 {
     auto v = object(key);
-    if (!v || (v->typeId() != QMetaType::QString && !v->canConvert<QString>()))
+    if (!v || v->typeId() != QMetaType::QString)
         return std::nullopt;
     return v->toString();
 }

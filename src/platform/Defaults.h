@@ -24,6 +24,8 @@ public:
     // The value when it is a Boolean; none when absent or of another type. A
     // settings file gives Booleans back as the text "true" or "false".
     std::optional<bool> boolean(const QString& key) const;
+    // The value when it is text; none when absent or of another type (data
+    // bytes and numbers are not text).
     std::optional<QString> string(const QString& key) const;
     std::optional<QByteArray> data(const QString& key) const;
 

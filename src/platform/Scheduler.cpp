@@ -16,6 +16,15 @@ double clampDelay(double seconds)
         return 0;
     return seconds;
 }
+
+// The interval of one timer run for `seconds` still to wait: 0 ms when the
+// time has come (the timer still fires on a later turn), at most one chunk.
+int timerMillis(double seconds)
+{
+    if (!(seconds > 0))
+        return 0;
+    return static_cast<int>(std::ceil(std::min(seconds, kMaxChunkSeconds) * 1000.0));
+}
 } // namespace
 
 struct QtScheduler::Pending {
@@ -50,28 +59,27 @@ Scheduler::TaskId QtScheduler::schedule(double delaySeconds, Task task)
     p->timer->setSingleShot(true);
     p->timer->setTimerType(Qt::PreciseTimer);
     m_pending.insert(id, p);
-    connect(p->timer, &QTimer::timeout, this, [this, id] { arm(id); });
+    connect(p->timer, &QTimer::timeout, this, [this, id] { fire(id); });
     if (!std::isinf(p->due))
-        arm(id);
+        p->timer->start(timerMillis(delay));
     return id;
 }
 
-void QtScheduler::arm(TaskId id)
+void QtScheduler::fire(TaskId id)
 {
     Pending* p = m_pending.value(id);
     if (!p)
-        return;
+        return; // cancelled while its timeout was on the way
     const double remaining = p->due - m_clock.uptime();
-    if (remaining <= 0) {
-        Task task = std::move(p->task);
-        m_pending.remove(id);
-        p->timer->deleteLater();
-        delete p;
-        task();
+    if (remaining > 0) {
+        p->timer->start(timerMillis(remaining));
         return;
     }
-    const double chunk = std::min(remaining, kMaxChunkSeconds);
-    p->timer->start(static_cast<int>(std::ceil(chunk * 1000.0)));
+    Task task = std::move(p->task);
+    m_pending.remove(id);
+    p->timer->deleteLater();
+    delete p;
+    task();
 }
 
 void QtScheduler::cancel(TaskId id)

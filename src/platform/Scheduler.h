@@ -13,8 +13,14 @@
 
 // Runs work on the main thread: at the next turn of the loop (`post`, callable
 // from any thread) or after a delay on the monotonic clock (`schedule`, main
-// thread only). Any delay works, however large; non-finite or negative delays
-// are clamped (NaN and negative run at once, +inf never runs).
+// thread only). Every implementation keeps the same contract:
+// - A task never runs inside `schedule()`, so its id is known before it runs.
+//   A zero, negative or NaN delay runs on a later turn of the loop; +inf never
+//   runs; any finite delay works, however large.
+// - Tasks run in the order they are due; tasks due at the same time run in
+//   the order they were scheduled.
+// - A task cancelled before it runs never runs, also when the cancel comes
+//   from another task running at the same time.
 class Scheduler {
 public:
     using TaskId = std::uint64_t;
@@ -29,7 +35,7 @@ public:
 };
 
 // QTimer-backed scheduler of the application. Long delays are split into
-// chunks so no timer interval overflows.
+// chunks of at most a day, so no timer interval overflows.
 class QtScheduler final : public QObject, public Scheduler {
     Q_OBJECT
 public:
@@ -43,7 +49,8 @@ public:
 
 private:
     struct Pending;
-    void arm(TaskId id);
+    // Runs the task once it is due, else waits on for what is left.
+    void fire(TaskId id);
 
     const Clock& m_clock;
     TaskId m_nextId = 1;

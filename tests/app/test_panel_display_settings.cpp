@@ -159,6 +159,11 @@ private slots:
         QTest::newRow("theme differing in case") << QVariantMap {{S::kThemeKey, "Dark"}} << "primary" << AppTheme::system
                                                  << "";
         QTest::newRow("unknown theme") << QVariantMap {{S::kThemeKey, "sepia"}} << "primary" << AppTheme::system << "";
+        QTest::newRow("theme as data bytes")
+            << QVariantMap {{S::kThemeKey, QByteArray("dark")}} << "primary" << AppTheme::system << "";
+        QTest::newRow("choice and name as data bytes")
+            << QVariantMap {{S::kSelectionKey, QByteArray("all")}, {S::kDisplayNameKey, QByteArray("Old")}}
+            << "primary" << AppTheme::system << "";
     }
     void construction()
     {

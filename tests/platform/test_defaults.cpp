@@ -12,7 +12,25 @@ private slots:
     void memoryRestartKeepsOnlyFlushed();
     void booleanOnly_data();
     void booleanOnly();
+    void textOnly_data();
+    void textOnly();
 };
+
+namespace {
+
+// Stores `value` under `key` through the setter of its type.
+void put(Defaults& d, const QString& key, const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool: d.setBool(key, value.toBool()); break;
+    case QMetaType::Double: d.setDouble(key, value.toDouble()); break;
+    case QMetaType::QString: d.setString(key, value.toString()); break;
+    case QMetaType::QByteArray: d.setData(key, value.toByteArray()); break;
+    default: break;
+    }
+}
+
+} // namespace
 
 void DefaultsTest::typedValues_data()
 {
@@ -87,27 +105,53 @@ void DefaultsTest::booleanOnly()
     QFETCH(QVariant, stored);
     QFETCH(int, expected);
     const std::optional<bool> want = expected < 0 ? std::nullopt : std::optional<bool>(expected == 1);
-    auto put = [&stored](Defaults& d) {
-        switch (stored.typeId()) {
-        case QMetaType::Bool: d.setBool("soundsEnabled", stored.toBool()); break;
-        case QMetaType::Double: d.setDouble("soundsEnabled", stored.toDouble()); break;
-        case QMetaType::QString: d.setString("soundsEnabled", stored.toString()); break;
-        case QMetaType::QByteArray: d.setData("soundsEnabled", stored.toByteArray()); break;
-        default: break;
-        }
-    };
     MemoryDefaults memory;
-    put(memory);
+    put(memory, "soundsEnabled", stored);
     QTemporaryDir dir;
     const QString file = dir.filePath("vantorel.ini");
     {
         SettingsDefaults disk(std::make_unique<QSettings>(file, QSettings::IniFormat));
-        put(disk);
+        put(disk, "soundsEnabled", stored);
         QVERIFY(disk.flush());
     }
     QCOMPARE(memory.boolean("soundsEnabled"), want);
     SettingsDefaults reopened(std::make_unique<QSettings>(file, QSettings::IniFormat));
     QCOMPARE(reopened.boolean("soundsEnabled"), want);
+}
+
+// Only text reads as a string: data bytes, Booleans and numbers do not,
+// whatever they hold; also after a round trip through the settings file.
+void DefaultsTest::textOnly_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("expected"); // invalid: none
+    const QVariant none;
+    QTest::newRow("text") << QVariant(QStringLiteral("dark")) << QVariant(QStringLiteral("dark"));
+    QTest::newRow("empty text") << QVariant(QString()) << QVariant(QString());
+    QTest::newRow("absent") << none << none;
+    QTest::newRow("data") << QVariant(QByteArray("dark")) << none;
+    QTest::newRow("empty data") << QVariant(QByteArray()) << none;
+    QTest::newRow("Boolean") << QVariant(true) << none;
+    QTest::newRow("number") << QVariant(2.5) << none;
+}
+
+void DefaultsTest::textOnly()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, expected);
+    const std::optional<QString> want = expected.isValid() ? std::optional(expected.toString()) : std::nullopt;
+    MemoryDefaults memory;
+    put(memory, "panelTheme.v1", stored);
+    QCOMPARE(memory.string("panelTheme.v1"), want);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("vantorel.ini");
+    {
+        SettingsDefaults disk(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        put(disk, "panelTheme.v1", stored);
+        QVERIFY(disk.flush());
+    }
+    SettingsDefaults reopened(std::make_unique<QSettings>(file, QSettings::IniFormat));
+    QCOMPARE(reopened.string("panelTheme.v1"), want);
 }
 
 QTEST_GUILESS_MAIN(DefaultsTest)

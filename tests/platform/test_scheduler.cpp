@@ -6,11 +6,34 @@
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <memory>
+
+namespace {
+
+// One case of the scheduling contract: `setup` schedules tasks that write to
+// the log; once the loop has run, the log must read as expected.
+using Setup = std::function<void(Scheduler& s, QStringList& log)>;
+
+enum class Kind { virtualTime, qtTimers };
+
+// Shared slots for the ids a case's tasks need before they run.
+struct Ids {
+    std::shared_ptr<Scheduler::TaskId> a = std::make_shared<Scheduler::TaskId>(0);
+    std::shared_ptr<Scheduler::TaskId> b = std::make_shared<Scheduler::TaskId>(0);
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(Kind)
 
 class SchedulerTest : public QObject {
     Q_OBJECT
 private slots:
+    void contract_data();
+    void contract();
     void virtualRunsInTimeOrder();
     void virtualCancel_data();
     void virtualCancel();
@@ -22,6 +45,149 @@ private slots:
     void qtHugeDelayNeitherFiresNorOverflows();
     void timestampConversions();
 };
+
+// The contract every scheduler keeps, run against virtual time and against
+// real timers on the event loop. Delays stay under 0.1 s.
+void SchedulerTest::contract_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QStringList>("expected");
+
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        Setup setup;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"zero delay runs on a later turn", [](Scheduler& s, QStringList& log) { s.schedule(0, [&log] { log << "ran"; }); },
+         {"ran"}},
+        {"negative delay runs on a later turn",
+         [](Scheduler& s, QStringList& log) { s.schedule(-3, [&log] { log << "ran"; }); }, {"ran"}},
+        {"NaN delay runs on a later turn", [nan](Scheduler& s, QStringList& log) { s.schedule(nan, [&log] { log << "ran"; }); },
+         {"ran"}},
+        {"the id is known before the task runs",
+         [](Scheduler& s, QStringList& log) {
+             Ids ids;
+             *ids.a = s.schedule(0, [ids, &log] { log << (*ids.a != 0 ? "knew its id" : "ran before its id was known"); });
+         },
+         {"knew its id"}},
+        {"cancelled before it runs",
+         [](Scheduler& s, QStringList& log) {
+             s.cancel(s.schedule(0, [&log] { log << "cancelled"; }));
+             s.cancel(s.schedule(0.02, [&log] { log << "cancelled later"; }));
+             s.schedule(0.01, [&log] { log << "kept"; });
+         },
+         {"kept"}},
+        {"a task cancels another due at the same time: exactly one runs",
+         [](Scheduler& s, QStringList& log) {
+             Ids ids;
+             *ids.a = s.schedule(0.02, [ids, &s, &log] {
+                 log << "first";
+                 s.cancel(*ids.b);
+             });
+             *ids.b = s.schedule(0.02, [ids, &s, &log] {
+                 log << "second";
+                 s.cancel(*ids.a);
+             });
+         },
+         {"first"}},
+        {"a task cancels a later one",
+         [](Scheduler& s, QStringList& log) {
+             Ids ids;
+             s.schedule(0.01, [ids, &s, &log] {
+                 log << "early";
+                 s.cancel(*ids.b);
+             });
+             *ids.b = s.schedule(0.05, [&log] { log << "late"; });
+         },
+         {"early"}},
+        {"cancelling a spent or unknown id changes nothing",
+         [](Scheduler& s, QStringList& log) {
+             Ids ids;
+             *ids.a = s.schedule(0, [&log] { log << "a"; });
+             s.schedule(0.01, [ids, &s, &log] {
+                 s.cancel(*ids.a);
+                 s.cancel(987654);
+                 log << "b";
+             });
+             s.schedule(0.02, [&log] { log << "c"; });
+         },
+         {"a", "b", "c"}},
+        {"a task scheduled by a task runs after it",
+         [](Scheduler& s, QStringList& log) {
+             s.schedule(0.01, [&s, &log] {
+                 log << "outer";
+                 s.schedule(0, [&log] { log << "inner"; });
+                 log << "outer ends";
+             });
+         },
+         {"outer", "outer ends", "inner"}},
+        {"a task rescheduling itself keeps its loop going",
+         [](Scheduler& s, QStringList& log) {
+             auto again = std::make_shared<std::function<void()>>();
+             *again = [again, &s, &log] {
+                 log << "tick";
+                 if (log.size() < 3)
+                     s.schedule(0, *again);
+                 else
+                     *again = nullptr; // ends the cycle of the shared function
+             };
+             s.schedule(0, *again);
+         },
+         {"tick", "tick", "tick"}},
+        {"the earlier due runs first",
+         [](Scheduler& s, QStringList& log) {
+             s.schedule(0.05, [&log] { log << "late"; });
+             s.schedule(0.01, [&log] { log << "early"; });
+             s.schedule(0, [&log] { log << "now"; });
+         },
+         {"now", "early", "late"}},
+        {"the same due runs in the order scheduled",
+         [](Scheduler& s, QStringList& log) {
+             for (const char* name : {"1", "2", "3"})
+                 s.schedule(0, [&log, name] { log << name; });
+         },
+         {"1", "2", "3"}},
+        {"an infinite or enormous delay never runs",
+         [inf](Scheduler& s, QStringList& log) {
+             s.schedule(inf, [&log] { log << "infinite"; });
+             s.schedule(86400.0 * 1e7, [&log] { log << "enormous"; });
+             s.schedule(0.01, [&log] { log << "soon"; });
+         },
+         {"soon"}},
+    };
+    for (const auto& [kind, prefix] : {std::pair {Kind::virtualTime, "virtual"}, std::pair {Kind::qtTimers, "qt"}})
+        for (const Case& c : cases)
+            QTest::addRow("%s: %s", prefix, c.name) << kind << c.setup << c.expected;
+}
+
+void SchedulerTest::contract()
+{
+    QFETCH(Kind, kind);
+    QFETCH(Setup, setup);
+    QFETCH(QStringList, expected);
+    QStringList log;
+    if (kind == Kind::virtualTime) {
+        VirtualScheduler s;
+        setup(s, log);
+        QCOMPARE(log, QStringList {}); // nothing runs inside schedule()
+        s.advance(1);
+        QCOMPARE(log, expected);
+        return;
+    }
+    QtScheduler s;
+    setup(s, log);
+    QCOMPARE(log, QStringList {});
+    QTRY_COMPARE_WITH_TIMEOUT(log, expected, 5000);
+    // Whatever else was due (a cancelled task) has had its time by then.
+    bool settled = false;
+    s.schedule(0.1, [&] { settled = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(settled, 5000);
+    QCOMPARE(log, expected);
+}
 
 void SchedulerTest::virtualRunsInTimeOrder()
 {

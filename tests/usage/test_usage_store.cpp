@@ -188,6 +188,7 @@ private slots:
     void connectivityMonitorLifecycle();
     void systemMonitorReportsAtOnce();
     void notifiesOnlyOnChange();
+    void loopOnRealClock();
 };
 
 // MARK: coalescing
@@ -1045,6 +1046,51 @@ void UsageStoreTest::notifiesOnlyOnChange()
     h.codex.succeed(observed);
     QCOMPARE(codex.count(), 5);
     QCOMPARE(store.property("codex").value<ProviderUsage>(), observed);
+}
+
+// The loop wired to the application's scheduler and the system clock: reads
+// keep coming one interval apart, and a read that failed is retried at the
+// time its usage names.
+void UsageStoreTest::loopOnRealClock()
+{
+    constexpr double kInterval = 0.15;
+    constexpr double kRetry = 0.4;
+    constexpr int kFailingRead = 5; // the sixth read
+    QtScheduler scheduler;
+    MemoryDefaults defaults;
+    defaults.setDouble(UsageStore::kRefreshIntervalKey, kInterval);
+    FakeFetch fetch(scheduler, UsageProvider::codex);
+    std::vector<double> readAt;
+    fetch.automatic = [&](bool) {
+        readAt.push_back(scheduler.clock().uptime());
+        ProviderUsage u = fetch.clean();
+        if (readAt.size() == kFailingRead + 1) {
+            u.errorCode = QStringLiteral("REQUEST_FAILED");
+            u.errorMessage = QStringLiteral("Сервер недоступен.");
+            u.nextRetryAt = scheduler.clock().now().adding(kRetry);
+        }
+        return Result<ProviderUsage>::success(u);
+    };
+    UsageStore store(profileOf(UsageProvider::codex), AccountScope::personal,
+                     UsageFetchers {fetch.operation(), {}, {}, {}}, defaults, scheduler);
+    bool sawError = false;
+    connect(&store, &UsageStore::codexChanged, this, [&] { sawError = sawError || store.codex().errorMessage; });
+    store.start(false);
+
+    QTRY_VERIFY2_WITH_TIMEOUT(readAt.size() >= kFailingRead + 3,
+                              qPrintable(QStringLiteral("%1 reads").arg(readAt.size())), 5000);
+    store.stop();
+    QVERIFY(sawError);
+    QVERIFY(!store.codex().errorMessage);
+    QCOMPARE(store.codex().failureCount, 0);
+
+    // Timers never fire early; a little slack for the clocks' rounding.
+    constexpr double kSlack = 0.002;
+    for (int i = 1; i < int(readAt.size()); ++i) {
+        const double expected = i == kFailingRead + 1 ? kRetry : kInterval;
+        QVERIFY2(readAt[i] - readAt[i - 1] >= expected - kSlack,
+                 qPrintable(QStringLiteral("read %1 came %2 s after the one before").arg(i).arg(readAt[i] - readAt[i - 1])));
+    }
 }
 
 QTEST_GUILESS_MAIN(UsageStoreTest)

@@ -8,9 +8,14 @@
 #include "app/EdgePanelController.h"
 #include "panel/PanelPalette.h"
 #include "panel/UsageFormat.h"
+#include "platform/StrictJson.h"
+#include "providers/copilot/CopilotUsageClient.h"
 #include "support/ProgramRun.h"
 #include "support/TestSupport.h"
 #include "uisupport/RenderHarness.h"
+#include "usage/ProfileDiscovery.h"
+#include "usage/UsageAccounts.h"
+#include "usage/UsageStore.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -19,7 +24,9 @@
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonArray>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -137,6 +144,60 @@ public:
 
     QString scenarioPath() const { return base + "/codex-scenario.json"; }
     QString codexLog() const { return base + "/codex-log.jsonl"; }
+    QString copilotScenarioPath() const { return base + "/copilot-scenario.json"; }
+    QString copilotLog() const { return base + "/copilot-log.jsonl"; }
+    QString settingsPath() const { return home + "/.config/Vantorel/Vantorel.conf"; }
+
+    // A signed-in Copilot profile folder with one account, "octo", whose
+    // premium requests are three quarters left; the fake copilot sits where
+    // the program looks for it.
+    bool writeCopilot() const
+    {
+        const QJsonObject auth {{"host", "https://github.com"}, {"login", "octo"}, {"type", "user"},
+                                {"copilotUser", QJsonObject {{"copilot_plan", "individual_pro"}}}};
+        const QJsonObject quota {{"quotaSnapshots",
+                                  QJsonObject {{"premium_interactions",
+                                                QJsonObject {{"isUnlimitedEntitlement", false}, {"remainingPercentage", 75},
+                                                             {"resetDate", "2099-01-01T00:00:00Z"}}}}}};
+        const QJsonObject scenario {
+            {"log", copilotLog()},
+            {"methods",
+             QJsonObject {{"account.getAllUsers",
+                           QJsonArray {QJsonObject {{"result", QJsonArray {QJsonObject {{"authInfo", auth}, {"selectionId", "sel-1"}}}}}}},
+                          {"account.getQuota", QJsonArray {QJsonObject {{"result", quota}}}}}}};
+        return writeFile(home + "/.copilot/config.json", "{}")
+            && writeFile(copilotScenarioPath(), QJsonDocument(scenario).toJson())
+            && QDir().mkpath(home + "/.local/bin") && QFile::link(fakeProgram("fake_copilot"), home + "/.local/bin/copilot");
+    }
+
+    ProviderProfile codexProfile() const { return {UsageProvider::codex, home + "/.codex", "Codex", true, {}, {}}; }
+    ProviderProfile copilotProfile() const
+    {
+        return {UsageProvider::copilot, home + "/.copilot", "octo", true,
+                CopilotUsageClient::accountIdentifier("https://github.com", "octo"), {}};
+    }
+
+    // The settings a user left behind: reads every `interval` seconds, and
+    // the Codex profile and the Copilot account shown.
+    void writeSettings(double interval) const
+    {
+        QSettings settings(settingsPath(), QSettings::IniFormat);
+        settings.setValue(UsageStore::kRefreshIntervalKey, interval);
+        settings.setValue(UsageAccounts::kProfilesKey, ProfileDiscovery::encodeProfileList({codexProfile(), copilotProfile()}));
+    }
+
+    // The Codex snapshot the program saved last; none before its first read.
+    std::optional<ProviderUsage> savedCodexSnapshot() const
+    {
+        const QSettings settings(settingsPath(), QSettings::IniFormat);
+        const QByteArray data =
+            settings.value(QStringLiteral("usageSnapshot.v3.") + codexProfile().id() + QStringLiteral(".codex")).toByteArray();
+        try {
+            return ProviderUsage::fromJson(json::parse(data));
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
 
     void start()
     {
@@ -146,6 +207,7 @@ public:
         env.insert("PATH", base + "/bin:/usr/bin:/bin");
         env.insert("FAKE_CODEX_SCENARIO", scenarioPath());
         env.insert("FAKE_CODEX_LOG", codexLog());
+        env.insert("FAKE_COPILOT_SCENARIO", copilotScenarioPath());
         app.emplace(startProgram(kProgram, {}, env));
     }
 
@@ -294,6 +356,42 @@ private slots:
         QCOMPARE(processesUnder(s.base), QStringList {});
         // The fake codex was what answered the Codex profile.
         QVERIFY(readFile(s.codexLog()).contains("account/rateLimits/read"));
+    }
+
+    // With reads due every 2 s, the program keeps reading Codex and Copilot
+    // for as long as it runs, and the Codex card's data stays as young.
+    void keepsReadingOnItsInterval()
+    {
+        constexpr double kSpan = 12;
+        Session s;
+        QVERIFY(s.writeHome());
+        QVERIFY(s.writeCopilot());
+        s.writeSettings(2);
+        s.start();
+
+        const auto codexReads = [&] { return int(readFile(s.codexLog()).count("account/rateLimits/read")); };
+        const auto copilotReads = [&] { return int(readFile(s.copilotLog()).count("account.getQuota")); };
+        QVERIFY2(s.waitFor([&] { return codexReads() > 0 && copilotReads() > 0; }), s.errors().constData());
+        const int codexFirst = codexReads();
+        const int copilotFirst = copilotReads();
+        QVERIFY(!s.waitFor([] { return false; }, kSpan)); // the program runs on meanwhile
+        const int codexMore = codexReads() - codexFirst;
+        const int copilotMore = copilotReads() - copilotFirst;
+        qInfo("in %.0f s after the first reads: Codex read %d more times, Copilot %d more", kSpan, codexMore, copilotMore);
+        QVERIFY2(codexMore >= 4, s.errors().constData());
+        QVERIFY2(copilotMore >= 4, s.errors().constData());
+
+        // The saved snapshot is what the Codex card shows, and its age label counts from its updatedAt.
+        const std::optional<ProviderUsage> snapshot = s.savedCodexSnapshot();
+        QVERIFY(snapshot && snapshot->updatedAt);
+        const double age = SystemClock::shared().now().secondsSince(*snapshot->updatedAt);
+        QVERIFY2(age < 5, qPrintable(QStringLiteral("the Codex data is %1 s old").arg(age)));
+
+        QCOMPARE(::kill(s.app->pid(), SIGTERM), 0);
+        const WaitOutcome ended = s.app->waitUntil(s.app->deadlineAfter(2), CancelToken(), nullptr);
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(s.base), QStringList {});
     }
 };
 

@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonArray>
@@ -104,6 +105,27 @@ double accentRow(const QImage& image, UsageProvider provider)
             return sum / count;
     }
     return -1;
+}
+
+// The first image of the window's _NET_WM_ICON, what task switchers show (null without one).
+QImage windowIcon(quint64 window)
+{
+    const QString text = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QStringLiteral("-notype"),
+                                                       QStringLiteral("-f"), QStringLiteral("_NET_WM_ICON"),
+                                                       QStringLiteral("32c"), QStringLiteral("=$0+"),
+                                                       QStringLiteral("_NET_WM_ICON")});
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return {};
+    const QStringList values = text.mid(eq + 1).split(QLatin1Char(','));
+    const int width = values.value(0).trimmed().toInt();
+    const int height = values.value(1).trimmed().toInt();
+    if (width <= 0 || height <= 0 || values.size() < 2 + width * height)
+        return {};
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int i = 0; i < width * height; ++i)
+        image.setPixel(i % width, i / width, values.at(2 + i).trimmed().toUInt());
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 // The program under test, its home and the fake codex it finds.
@@ -332,6 +354,20 @@ private slots:
         QCOMPARE(settings.size(), 1);
         const quint64 window = settings.first();
         uitest::save(grab(geometryOf(window)), "program-settings");
+        // Its icon, for the task switcher, is the drawing the launcher entry names.
+        const QImage icon = windowIcon(window);
+        QVERIFY(!icon.isNull());
+        uitest::save(icon, "program-window-icon");
+        const QImage drawing =
+            QIcon(QStringLiteral(VANTOREL_RESOURCES_DIR "/vantorel.svg")).pixmap(icon.size()).toImage().convertToFormat(
+                QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(drawing.size(), icon.size());
+        int differing = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x)
+                differing += !uitest::near(uitest::pixel(icon, x, y), uitest::pixel(drawing, x, y), 2);
+        QCOMPARE(differing, 0);
+        QVERIFY(uitest::countNear(icon, icon.rect(), QColor(0x33EBC7), 40) > 0);
 
         // Pressed again while it is open, and again once it is minimised,
         // "Настройки" keeps to that one window and brings it back. (Whether it

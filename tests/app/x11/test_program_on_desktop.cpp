@@ -192,6 +192,26 @@ public:
             && QDir().mkpath(home + "/.local/bin") && QFile::link(fakeProgram("fake_copilot"), home + "/.local/bin/copilot");
     }
 
+    QString codexPids() const { return base + "/codex-pids"; }
+    QString copilotPids() const { return base + "/copilot-pids"; }
+
+    // Both tools installed as wrapper scripts that start the fake as their
+    // child, as package managers install them; each fake ignores SIGTERM and
+    // never answers, so the program is waiting on both.
+    bool wrapTools() const
+    {
+        const QJsonObject codex {{"ignoreSigterm", true},
+                                 {"methods", QJsonObject {{"account/rateLimits/read", QJsonObject {{"never", true}}}}}};
+        const QJsonObject copilot {{"log", copilotLog()}, {"ignoreTerm", true}, {"otherwise", QJsonArray {QJsonObject {{"hang", true}}}}};
+        const QString codexCommand = base + "/bin/codex";
+        const QString copilotCommand = home + "/.local/bin/copilot";
+        return QFile::remove(codexCommand) && QFile::remove(copilotCommand)
+            && writeWrapper(codexCommand, fakeProgram("fake_codex"), codexPids())
+            && writeWrapper(copilotCommand, fakeProgram("fake_copilot"), copilotPids())
+            && writeFile(scenarioPath(), QJsonDocument(codex).toJson())
+            && writeFile(copilotScenarioPath(), QJsonDocument(copilot).toJson());
+    }
+
     ProviderProfile codexProfile() const { return {UsageProvider::codex, home + "/.codex", "Codex", true, {}, {}}; }
     ProviderProfile copilotProfile() const
     {
@@ -290,10 +310,13 @@ class ProgramOnDesktopTest : public QObject {
     bool openCards(Session& s, quint64 panel) const
     {
         const QRect rings = frameIn(EdgePanelMode::rings);
-        movePointer(QPoint(rings.right() - 4, rings.center().y()));
+        // Onto the strip's bar: with no compositing manager the window is shaped
+        // to it, and the pointer beside it is over the desktop.
+        const QPoint bar(rings.right() - 1, rings.center().y());
+        movePointer(bar);
         if (!s.waitFor([&] { return geometryOf(panel) == rings; }))
             return false;
-        click(QPoint(rings.right() - 4, rings.center().y()));
+        click(bar);
         return s.waitFor([&] { return geometryOf(panel) == frameIn(EdgePanelMode::cards); });
     }
 
@@ -427,6 +450,34 @@ private slots:
         const WaitOutcome ended = s.app->waitUntil(s.app->deadlineAfter(2), CancelToken(), nullptr);
         QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
         QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(s.base), QStringList {});
+    }
+
+    // SIGTERM while the program waits on two tools installed as wrapper
+    // scripts: it ends at once, and neither wrapper nor program stays, though
+    // the programs ignore SIGTERM.
+    void endsTheWrappedToolsWithIt()
+    {
+        Session s;
+        QVERIFY(s.writeHome());
+        QVERIFY(s.writeCopilot());
+        QVERIFY(s.wrapTools());
+        s.start();
+
+        QVERIFY2(s.waitFor([&] {
+            return loggedProcessIds(s.codexPids()).size() == 2 && loggedProcessIds(s.copilotPids()).size() == 2
+                && readFile(s.codexLog()).contains("account/rateLimits/read")
+                && readFile(s.copilotLog()).contains("account.getAllUsers");
+        }),
+                 s.errors().constData());
+        const QStringList pids = loggedProcessIds(s.codexPids()) + loggedProcessIds(s.copilotPids());
+
+        QCOMPARE(::kill(s.app->pid(), SIGTERM), 0);
+        const WaitOutcome ended = s.app->waitUntil(s.app->deadlineAfter(2), CancelToken(), nullptr);
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        // A killed process takes a moment to go.
+        QTRY_COMPARE_WITH_TIMEOUT(runningProcesses(pids), QStringList(), 5000);
         QCOMPARE(processesUnder(s.base), QStringList {});
     }
 };

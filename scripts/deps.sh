@@ -2,8 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-          qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
-          xvfb xauth openbox xdotool x11-utils nodejs tzdata
+          qt6-multimedia-dev libqt6svg6 libgl-dev libxcb1-dev libxcb-xfixes0-dev fonts-dejavu-core desktop-file-utils
+          xvfb xauth openbox xdotool x11-utils xcompmgr hsetroot nodejs tzdata
           clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include "panel/FeedbackController.h"
 #include "panel/Motion.h"
 #include "panel/PanelPopover.h"
+#include "panel/WindowShape.h"
 #include "platform/CoalescedCall.h"
 #include "platform/MainThread.h"
 #include "platform/X11WindowStates.h"
@@ -261,7 +262,7 @@ QPoint EdgePanelController::pointerLocation() const
 bool EdgePanelController::pointerOverPanelOrChild() const
 {
     const QPoint pointer = pointerLocation();
-    return m_panel->frameGeometry().contains(pointer) || PanelPopover::containsGlobalPoint(m_panel.get(), pointer);
+    return WindowShape::containsGlobalPoint(*m_panel, pointer) || PanelPopover::containsGlobalPoint(m_panel.get(), pointer);
 }
 
 void EdgePanelController::setWindowFrame(const QRect& frame)

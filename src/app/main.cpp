@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QSettings>
 #include <QTimer>
 
@@ -39,11 +40,13 @@ int main(int argc, char** argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Vantorel"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kVersion));
     QApplication application(argc, argv);
+    // Every window of the program, and the task switcher, show the launcher's icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vantorel.svg")));
     QLocale::setDefault(userLocale(QLocale::system()));
     // Closing the settings window leaves the panels running.
     QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 
-    // Logout and Ctrl+C end the event loop, so the teardown below runs.
+    // Logout, a closed terminal and Ctrl+C end the event loop, so the teardown below runs.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &application, &QCoreApplication::quit);
 

@@ -9,6 +9,7 @@
 #include "PanelSymbolView.h"
 #include "PanelSymbols.h"
 #include "ProgressSpinner.h"
+#include "WindowShape.h"
 #include "usage/UsageAccounts.h"
 
 #include <QAbstractButton>
@@ -127,16 +128,18 @@ protected:
     }
 };
 
-// The popover's surface with its arrow on the trailing edge, pointing at the control.
+// The popover's surface with its arrow on the trailing edge, pointing at the
+// control. Without a compositing manager the popover window is shaped to it.
 class PopoverFrame final : public QWidget {
 public:
     static constexpr int kArrow = 8;
     static constexpr qreal kRadius = 12;
 
-    explicit PopoverFrame(QWidget* parent) : QWidget(parent) {}
+    explicit PopoverFrame(QWidget* parent) : QWidget(parent), m_shape(new WindowShape(this)) {}
     void setArrowY(qreal y)
     {
         m_arrowY = y;
+        reshape();
         update();
     }
     qreal arrowY() const { return m_arrowY; }
@@ -147,6 +150,23 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         const bool dark = Appearance::shared().isDark();
+        const QPainterPath shape = surface();
+        p.fillPath(shape, palette::color(PanelColor::cardBackground, dark));
+        p.strokePath(shape, QPen(palette::color(PanelColor::cardBorder, dark), kBorder));
+    }
+
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        reshape();
+    }
+
+private:
+    static constexpr qreal kBorder = 1.0;
+
+    // The rounded body and the arrow, as one path.
+    QPainterPath surface() const
+    {
         const QRectF body = QRectF(rect()).adjusted(0.5, 0.5, -kArrow - 0.5, -0.5);
         QPainterPath shape;
         shape.addRoundedRect(body, kRadius, kRadius);
@@ -158,13 +178,15 @@ protected:
         arrow.lineTo(body.right() + kArrow, y);
         arrow.lineTo(body.right() - 1, y + kArrow);
         arrow.closeSubpath();
-        shape = shape.united(arrow);
-        p.fillPath(shape, palette::color(PanelColor::cardBackground, dark));
-        p.strokePath(shape, QPen(palette::color(PanelColor::cardBorder, dark), 1.0));
+        return shape.united(arrow);
     }
 
-private:
+    // The border is translucent and half of it lies outside the surface: the
+    // shape keeps the opaque surface.
+    void reshape() { m_shape->setOutline(surface()); }
+
     qreal m_arrowY = 0;
+    WindowShape* m_shape;
 };
 
 } // namespace

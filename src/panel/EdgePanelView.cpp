@@ -7,6 +7,7 @@
 #include "PanelLayerEffect.h"
 #include "PanelOutlineShape.h"
 #include "PanelPalette.h"
+#include "WindowShape.h"
 #include "usage/UsageAccounts.h"
 
 #include <QPainter>
@@ -140,6 +141,7 @@ EdgePanelView::EdgePanelView(UsageAccounts& store, EdgePanelState& state, std::f
     m_clip = new PanelLayerEffect(this);
     m_host->setGraphicsEffect(m_clip);
     m_border = new PanelBorder(this);
+    m_shape = new WindowShape(this);
 
     connect(&m_transition, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { setProgress(value.toReal()); });
@@ -274,6 +276,7 @@ void EdgePanelView::layoutFrame()
     m_border->setGeometry(rect());
     static_cast<PanelBorder*>(m_border)->setOutline(m_frame.outline, m_frame.bordered);
     m_border->raise();
+    m_shape->setOutline(m_frame.outline);
 }
 
 void EdgePanelView::paintEvent(QPaintEvent*)

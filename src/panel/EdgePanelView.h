@@ -15,6 +15,7 @@ class CollapsedEdgeController;
 class EdgeStripView;
 class PanelLayerEffect;
 class UsageAccounts;
+class WindowShape;
 
 // The frame every presentation of the panel gets, for a window of a given size.
 struct EdgePanelFrame {
@@ -49,7 +50,8 @@ struct EdgePanelTransition {
 
 // The root view of an edge panel window: the strip, the ring column or the
 // dashboard by the panel state's mode, on the panel's background, clipped to
-// the mode's outline with antialiasing and, for the cards, bordered. A mode
+// the mode's outline with antialiasing and, for the cards, bordered. Without a
+// compositing manager its window is shaped to the outline. A mode
 // change swaps the frame at once and the content with its transition, along
 // the panel's spring when the change is animated. Taps that open, expand or
 // collapse the panel call `onToggle`; the view never changes the mode.
@@ -100,6 +102,7 @@ private:
     QWidget* m_host;            // background and content, masked by the outline
     PanelLayerEffect* m_clip;
     QWidget* m_border;          // the cards' stroke over the content
+    WindowShape* m_shape;
     EdgeStripView* m_strip = nullptr;
     CollapsedEdgeController* m_rings = nullptr;
     DashboardView* m_dashboard = nullptr;

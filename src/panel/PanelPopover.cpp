@@ -1,5 +1,7 @@
 #include "PanelPopover.h"
 
+#include "WindowShape.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -77,7 +79,7 @@ QList<PanelPopover*> PanelPopover::openPopovers(const QWidget* panelWindow)
 bool PanelPopover::containsGlobalPoint(const QWidget* panelWindow, const QPoint& globalPoint)
 {
     for (PanelPopover* popover : openPopovers(panelWindow))
-        if (popover->frameGeometry().contains(globalPoint))
+        if (WindowShape::containsGlobalPoint(*popover, globalPoint))
             return true;
     return false;
 }

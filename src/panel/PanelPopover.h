@@ -29,7 +29,7 @@ public:
 
     // Open popovers of `panelWindow`.
     static QList<PanelPopover*> openPopovers(const QWidget* panelWindow);
-    // True when `globalPoint` lies on an open popover of `panelWindow`.
+    // True when `globalPoint` lies on an open popover of `panelWindow` (inside its shape, when it has one).
     static bool containsGlobalPoint(const QWidget* panelWindow, const QPoint& globalPoint);
 
 signals:

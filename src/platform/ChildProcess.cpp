@@ -226,7 +226,11 @@ ChildProcess ChildProcess::start(const SpawnOptions& options)
     sigaddset(&defaults, SIGINT);
     SpawnSetup::check(posix_spawnattr_setsigmask(&setup.attributes, &empty));
     SpawnSetup::check(posix_spawnattr_setsigdefault(&setup.attributes, &defaults));
-    SpawnSetup::check(posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+    // A process group of its own, whose id is the child's pid: a wrapper script
+    // and the program it starts end together.
+    SpawnSetup::check(posix_spawnattr_setpgroup(&setup.attributes, 0));
+    SpawnSetup::check(posix_spawnattr_setflags(&setup.attributes,
+        POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP));
 
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, program.constData(), &setup.actions, &setup.attributes, argv.data(), childEnvironment);
@@ -266,6 +270,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
     m_terminateGrace = other.m_terminateGrace;
     m_clock = other.m_clock;
     m_status = std::exchange(other.m_status, std::nullopt);
+    m_reaped = std::exchange(other.m_reaped, false);
     return *this;
 }
 
@@ -276,7 +281,7 @@ ChildProcess::~ChildProcess()
 
 void ChildProcess::release() noexcept
 {
-    if (m_pid > 0 && !m_status)
+    if (m_pid > 0 && !m_reaped)
         terminate(m_terminateGrace);
     closeQuietly(m_stdin);
     closeOutputs();
@@ -326,46 +331,81 @@ void ChildProcess::closeStdin()
         throw ForeignError::posix(errno);
 }
 
-bool ChildProcess::reap(bool block) noexcept
+bool ChildProcess::hasExited()
 {
     if (m_status)
         return true;
     if (m_pid <= 0)
         return true;
+    // Looked at, not reaped: the zombie keeps the process group's id ours.
+    siginfo_t info {};
+    int rc;
+    do {
+        rc = ::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) { // reaped elsewhere (SIGCHLD ignored): the status is lost, never a success
+        m_status = ExitStatus {false, -1};
+        m_reaped = true;
+        return true;
+    }
+    if (info.si_pid == 0)
+        return false;
+    m_status = info.si_code == CLD_EXITED ? ExitStatus {false, info.si_status} : ExitStatus {true, info.si_status};
+    return true;
+}
+
+void ChildProcess::reap() noexcept
+{
+    if (m_reaped || m_pid <= 0)
+        return;
     int raw = 0;
     pid_t result;
     do {
-        result = ::waitpid(m_pid, &raw, block ? 0 : WNOHANG);
+        result = ::waitpid(m_pid, &raw, 0);
     } while (result < 0 && errno == EINTR);
-    if (result == 0)
-        return false;
-    if (result < 0) // reaped elsewhere (SIGCHLD ignored): the status is lost, never a success
+    m_reaped = true;
+    if (m_status)
+        return;
+    if (result < 0)
         m_status = ExitStatus {false, -1};
     else if (WIFSIGNALED(raw))
         m_status = ExitStatus {true, WTERMSIG(raw)};
     else
         m_status = ExitStatus {false, WEXITSTATUS(raw)};
-    return true;
 }
 
-bool ChildProcess::hasExited()
+void ChildProcess::signalGroup(int signalNumber) noexcept
 {
-    return reap(false);
+    // The group's id is the child's pid, which stays ours while the child is
+    // unreaped, and afterwards while any member of the group is left. No such
+    // group: the child has moved to another one, and is signalled alone.
+    if (::kill(-m_pid, signalNumber) != 0 && !m_reaped)
+        ::kill(m_pid, signalNumber);
+}
+
+bool ChildProcess::groupEnded() noexcept
+{
+    if (!m_reaped) {
+        if (!hasExited())
+            return false;
+        reap();
+    }
+    return ::kill(-m_pid, 0) != 0 && errno == ESRCH;
 }
 
 ExitStatus ChildProcess::terminate(double graceSeconds) noexcept
 {
     closeQuietly(m_stdin);
-    if (m_pid > 0 && !reap(false)) {
-        ::kill(m_pid, SIGTERM);
+    if (m_pid > 0 && !m_reaped) {
+        signalGroup(SIGTERM);
         const double grace = std::isfinite(graceSeconds) ? std::max(0.0, graceSeconds) : 0.0;
         const Clock& real = SystemClock::shared(); // the grace is real time, whatever clock the deadlines use
         const double until = real.uptime() + grace;
-        while (!reap(false) && real.uptime() < until)
+        while (!groupEnded() && real.uptime() < until)
             sleepMs(kExitStepMs);
-        if (!m_status) {
-            ::kill(m_pid, SIGKILL);
-            reap(true);
+        if (!groupEnded()) {
+            signalGroup(SIGKILL);
+            reap();
         }
     }
     closeOutputs();
@@ -375,9 +415,9 @@ ExitStatus ChildProcess::terminate(double graceSeconds) noexcept
 ExitStatus ChildProcess::kill() noexcept
 {
     closeQuietly(m_stdin);
-    if (m_pid > 0 && !reap(false)) {
-        ::kill(m_pid, SIGKILL);
-        reap(true);
+    if (m_pid > 0 && !m_reaped) {
+        signalGroup(SIGKILL);
+        reap();
     }
     closeOutputs();
     return m_status.value_or(ExitStatus {});

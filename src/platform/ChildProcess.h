@@ -68,10 +68,13 @@ struct WaitOutcome {
     ExitStatus exit; // for Exited
 };
 
-// One started program with its pipes. Blocking; one thread uses an instance at
-// a time (the cancel token may be set from any thread). Every started child is
-// reaped: by terminate(), kill(), or the destructor (terminate with the
-// options' grace), so a child never outlives its owner, also when a step throws.
+// One started program with its pipes, in a process group of its own. Blocking;
+// one thread uses an instance at a time (the cancel token may be set from any
+// thread). Every started child is reaped: by terminate(), kill(), or the
+// destructor (terminate with the options' grace), so a child never outlives its
+// owner, also when a step throws. Each of them signals the whole group, so what
+// the child started (a wrapper script's program) ends with it, also after the
+// child itself has exited.
 class ChildProcess {
 public:
     // Called after each read that added output (and once when a wait starts).
@@ -119,16 +122,18 @@ public:
     // The last bytes read from standard error (at most the options' tail limit).
     QByteArray& errorTail() { return m_errorTail; }
 
-    // Reaps the child when it has ended; true when it has (now or before).
+    // True when the child has ended (now or before). It stays unreaped, holding
+    // the group's id, until terminate(), kill() or the destructor.
     bool hasExited();
-    // The status once reaped.
+    // The status once ended.
     std::optional<ExitStatus> exitStatus() const { return m_status; }
 
-    // Closes standard input, sends SIGTERM, waits up to `graceSeconds` of real
-    // time (looking every 10 ms), then SIGKILL; reaps the child and closes
+    // Closes standard input, sends SIGTERM to the group, waits up to
+    // `graceSeconds` of real time (looking every 10 ms) for the child to end and
+    // the group to empty, then SIGKILL to the group; reaps the child and closes
     // every pipe. Returns how the child ended.
     ExitStatus terminate(double graceSeconds) noexcept;
-    // SIGKILL at once, then reap and close every pipe.
+    // SIGKILL to the group at once, then reap and close every pipe.
     ExitStatus kill() noexcept;
 
     // Cuts the first line (bytes before the first line feed) out of `buffer`,
@@ -139,7 +144,11 @@ private:
     ChildProcess() = default;
     void release() noexcept;
     void closeOutputs() noexcept;
-    bool reap(bool block) noexcept;
+    // Waits for the child, which has ended or been killed, and takes its status.
+    void reap() noexcept;
+    void signalGroup(int signalNumber) noexcept;
+    // Reaps the child once it has ended; true when it has and no member of its group is left.
+    bool groupEnded() noexcept;
     void appendError(const char* data, qsizetype size);
     // Reads once from `fd`; returns bytes read, 0 at end of file (and closes
     // `fd`), -1 with errno.
@@ -156,4 +165,5 @@ private:
     double m_terminateGrace = 0.5;
     const Clock* m_clock = nullptr;
     std::optional<ExitStatus> m_status;
+    bool m_reaped = false;
 };

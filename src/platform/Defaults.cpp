@@ -67,6 +67,16 @@ std::optional<QByteArray> Defaults::data(const QString& key) const
     return v->toByteArray();
 }
 
+void Defaults::backUp(const QString& key, const QString& backupKey)
+{
+    if (contains(backupKey))
+        return;
+    if (const auto bytes = data(key))
+        setData(backupKey, *bytes);
+    else if (const auto text = string(key))
+        setData(backupKey, text->toUtf8());
+}
+
 void Defaults::registerDefaults(const QVariantMap& values)
 {
     for (auto it = values.constBegin(); it != values.constEnd(); ++it)

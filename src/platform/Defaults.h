@@ -34,6 +34,9 @@ public:
     void setString(const QString& key, const QString& value) { store(key, QVariant(value)); }
     void setData(const QString& key, const QByteArray& value) { store(key, QVariant(value)); }
     virtual void remove(const QString& key) = 0;
+    // Keeps the value under `key` (text as UTF-8) under `backupKey` before it is
+    // replaced, but never over an earlier backup.
+    void backUp(const QString& key, const QString& backupKey);
     // Writes pending changes to disk; false when that failed.
     virtual bool flush() = 0;
 

@@ -49,8 +49,12 @@ TerminationSignals::TerminationSignals(QList<int> signalNumbers, QObject* parent
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     m_previous.resize(m_signals.size());
-    for (qsizetype i = 0; i < m_signals.size(); ++i)
-        ::sigaction(m_signals.at(i), &action, &m_previous[i]);
+    for (qsizetype i = 0; i < m_signals.size(); ++i) {
+        ::sigaction(m_signals.at(i), nullptr, &m_previous[i]);
+        if (m_signals.at(i) == SIGHUP && m_previous[i].sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(m_signals.at(i), &action, nullptr);
+    }
 }
 
 TerminationSignals::~TerminationSignals()

@@ -8,15 +8,16 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into a Qt signal on the thread that built it: the
-// handler only writes the signal's number into a pipe, and a socket notifier
-// reads it back, so quitting runs the ordinary teardown. One instance at a
-// time; it puts the earlier dispositions back when it goes. A receiver must
-// not delete it while being told.
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the thread that built
+// it: the handler only writes the signal's number into a pipe, and a socket
+// notifier reads it back, so quitting runs the ordinary teardown. A hang-up
+// that is ignored already (nohup) stays ignored. One instance at a time; it
+// puts the earlier dispositions back when it goes. A receiver must not delete
+// it while being told.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 public:
-    explicit TerminationSignals(QList<int> signalNumbers = {SIGTERM, SIGINT}, QObject* parent = nullptr);
+    explicit TerminationSignals(QList<int> signalNumbers = {SIGTERM, SIGINT, SIGHUP}, QObject* parent = nullptr);
     ~TerminationSignals() override;
 
     // Whether the pipe and the handlers are in place.

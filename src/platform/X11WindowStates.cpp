@@ -3,7 +3,7 @@
 #include <QGuiApplication>
 
 #if defined(VANTOREL_HAVE_XCB) && QT_CONFIG(xcb)
-#include <xcb/xcb.h>
+#include "X11Connection.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,36 +12,6 @@
 
 namespace x11 {
 namespace {
-
-xcb_connection_t* connection()
-{
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app)
-        return nullptr;
-    auto* native = app->nativeInterface<QNativeInterface::QX11Application>();
-    return native ? native->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name)
-{
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(std::strlen(name)), name), nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t result = reply->atom;
-    std::free(reply);
-    return result;
-}
-
-xcb_window_t rootOf(xcb_connection_t* c, xcb_window_t window)
-{
-    xcb_get_geometry_reply_t* reply = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
-    if (!reply)
-        return XCB_WINDOW_NONE;
-    const xcb_window_t root = reply->root;
-    std::free(reply);
-    return root;
-}
 
 std::vector<xcb_atom_t> currentStates(xcb_connection_t* c, xcb_window_t window, xcb_atom_t stateAtom)
 {

@@ -121,8 +121,9 @@ void UsageAccounts::loadProfiles()
             saved.reset();
         }
     }
+    // The list is about to be replaced by a seeded one; keep what was there.
     if (!saved && m_defaults.contains(kProfilesKey))
-        backUpUnreadableList();
+        m_defaults.backUp(kProfilesKey, kProfilesBackupKey);
 
     if (saved) {
         QSet<QString> seen;
@@ -151,18 +152,6 @@ void UsageAccounts::loadProfiles()
                                          m_defaults.string(kSelectedAccountKey));
     }
     saveProfiles();
-}
-
-void UsageAccounts::backUpUnreadableList()
-{
-    // The list is about to be replaced by a seeded one; keep what was there,
-    // but never over an earlier backup.
-    if (m_defaults.contains(kProfilesBackupKey))
-        return;
-    if (const auto data = m_defaults.data(kProfilesKey))
-        m_defaults.setData(kProfilesBackupKey, *data);
-    else if (const auto text = m_defaults.string(kProfilesKey))
-        m_defaults.setData(kProfilesBackupKey, text->toUtf8());
 }
 
 QList<ProviderProfile> UsageAccounts::scanHomeForProfiles() const

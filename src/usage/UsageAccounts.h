@@ -229,7 +229,6 @@ private:
     qsizetype indexOfProfile(const QString& id) const;
     // Runs `work` on a later turn of the main thread, unless the registry is gone by then.
     void later(std::function<void()> work);
-    void backUpUnreadableList();
 
     void startCopilotMerge();
     void mergeNextCopilotFolder(const std::shared_ptr<CopilotMerge>& merge);

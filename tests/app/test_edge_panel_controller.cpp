@@ -84,7 +84,8 @@ struct Panel {
 };
 
 enum class Event { enter, leave, popoverClosed, toggle, toggleWithoutFrame };
-enum class Pointer { panel, popover, ringsFrame, cardsLeft, away };
+// panelCutOut and popoverCutOut: a corner of a window shaped without it (no compositing manager).
+enum class Pointer { panel, popover, ringsFrame, cardsLeft, away, panelCutOut, popoverCutOut };
 
 } // namespace
 
@@ -187,6 +188,10 @@ private slots:
         QTest::newRow("leave onto a popover: strip widens") << Mode::strip << E::leave << P::popover << Mode::rings;
         QTest::newRow("leave while still over the panel") << Mode::rings << E::leave << P::panel << Mode::rings;
         QTest::newRow("leave: rings collapse") << Mode::rings << E::leave << P::away << Mode::strip;
+        QTest::newRow("leave onto a corner outside the panel's shape: rings collapse")
+            << Mode::rings << E::leave << P::panelCutOut << Mode::strip;
+        QTest::newRow("leave onto a corner outside a popover's shape: rings collapse")
+            << Mode::rings << E::leave << P::popoverCutOut << Mode::strip;
         QTest::newRow("leave: strip stays") << Mode::strip << E::leave << P::away << Mode::strip;
         QTest::newRow("leave: cards stay") << Mode::cards << E::leave << P::away << Mode::cards;
         QTest::newRow("popover closed, pointer elsewhere") << Mode::rings << E::popoverClosed << P::away << Mode::strip;
@@ -231,6 +236,15 @@ private slots:
         case Pointer::popover:
             popover.popupAt(QPoint(1000, 400));
             p.pointer = QPoint(1050, 440);
+            break;
+        case Pointer::panelCutOut:
+            panel.setMask(QRegion(panel.rect()).subtracted(QRect(0, 0, 10, 10)));
+            p.pointer = p.window().topLeft() + QPoint(2, 2);
+            break;
+        case Pointer::popoverCutOut:
+            popover.setMask(QRegion(popover.rect()).subtracted(QRect(0, 0, 10, 10)));
+            popover.popupAt(QPoint(1000, 400));
+            p.pointer = QPoint(1002, 402);
             break;
         }
 

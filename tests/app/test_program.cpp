@@ -1,4 +1,5 @@
-// The program itself: started from the build tree without a display, and
+// The program itself: started from the build tree without a display; ended by
+// each signal that ends a session while it talks to a tool program; and
 // installed into a temporary prefix, where it connects a Claude Code profile
 // with the collector scripts installed beside it and ends cleanly on SIGTERM.
 
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,6 +48,59 @@ private slots:
         QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
     }
 
+    // Logout (SIGTERM), Ctrl+C (SIGINT) and a closed terminal (SIGHUP) each run
+    // the teardown: status 0, with the tool program it was waiting on ended.
+    void endsCleanlyOnEachSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void endsCleanlyOnEachSignal()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QString base = QFileInfo(root.path()).canonicalFilePath();
+        const QString home = base + "/home";
+        const QString log = base + "/codex-log.jsonl";
+        // A Codex profile; the fake codex on PATH never answers the usage read
+        // and stays when its input closes, so only the program can end it.
+        const QJsonObject scenario {{"onEof", "hang"},
+                                    {"methods", QJsonObject {{"account/rateLimits/read", QJsonObject {{"never", true}}}}}};
+        QVERIFY(testsupport::writeFile(home + "/.codex/auth.json", "{}"));
+        QVERIFY(testsupport::writeFile(base + "/codex-scenario.json", QJsonDocument(scenario).toJson()));
+        QVERIFY(QDir().mkpath(base + "/bin"));
+        QVERIFY(QFile::link(fakeProgram("fake_codex"), base + "/bin/codex"));
+        ProcessEnvironment env = bareEnvironment(home);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("PATH", base + "/bin:/usr/bin:/bin");
+        env.insert("FAKE_CODEX_SCENARIO", base + "/codex-scenario.json");
+        env.insert("FAKE_CODEX_LOG", log);
+        ChildProcess app = startProgram(kBuildDir + "/vantorel", {}, env);
+
+        bool asked = false;
+        const QDeadlineTimer deadline(60000);
+        while (!asked && !deadline.hasExpired()) {
+            if (app.waitUntil(app.deadlineAfter(0.05), CancelToken(), nullptr).kind != WaitOutcome::Kind::DeadlinePassed)
+                break;
+            asked = testsupport::readFile(log).contains("account/rateLimits/read");
+        }
+        QVERIFY2(asked, app.errorTail().constData());
+
+        const double sent = app.uptime();
+        QCOMPARE(::kill(app.pid(), signalNumber), 0);
+        const WaitOutcome ended = app.waitUntil(app.deadlineAfter(10), CancelToken(), nullptr);
+        const double took = app.uptime() - sent;
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        qInfo("%s: %s %d after %.0f ms", QTest::currentDataTag(), ended.exit.signalled ? "signal" : "exit status",
+              ended.exit.code, took * 1000);
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(base), QStringList {});
+    }
+
     void installedProgramConnectsTheCollectorAndEndsOnSigterm()
     {
         const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
@@ -71,9 +126,25 @@ private slots:
         scripts.sort();
         QCOMPARE(scripts, (QStringList {"install-antigravity-statusline.cjs", "install-claude-statusline.cjs",
                                         "statusline-installer.cjs", "vantorel-statusline.cjs"}));
-        const QByteArray desktop = testsupport::readFile(prefix + "/share/applications/vantorel.desktop");
+        const QString entry = prefix + "/share/applications/vantorel.desktop";
+        const QByteArray desktop = testsupport::readFile(entry);
         QVERIFY(desktop.startsWith("[Desktop Entry]\n"));
         QVERIFY(desktop.contains("\nType=Application\n") && desktop.contains("\nExec=vantorel\n"));
+        // The system's validator accepts the entry, hints included.
+        const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        QVERIFY2(!validator.isEmpty(), "desktop-file-validate (desktop-file-utils) is missing");
+        ChildProcess validate = startProgram(validator, {entry}, systemEnvironment());
+        const WaitOutcome validated = validate.waitUntil(validate.deadlineAfter(30), CancelToken(), nullptr);
+        QCOMPARE(int(validated.kind), int(WaitOutcome::Kind::Exited));
+        QVERIFY2(validated.exit.succeeded() && validate.output().isEmpty(),
+                 (validate.output() + validate.errorTail()).constData());
+        // Its icon is found where the desktop looks for a scalable application icon.
+        const QRegularExpressionMatch icon = QRegularExpression("\nIcon=([^\n/]+)\n").match(QString::fromUtf8(desktop));
+        QVERIFY(icon.hasMatch());
+        const QByteArray drawing =
+            testsupport::readFile(prefix + "/share/icons/hicolor/scalable/apps/" + icon.captured(1) + ".svg");
+        QVERIFY(drawing.contains("<svg "));
+        QCOMPARE(drawing, testsupport::readFile(VANTOREL_RESOURCES_DIR "/vantorel.svg"));
 
         // A home with one Claude Code profile; the program runs offscreen.
         const QString home = base + "/home";

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -261,6 +262,72 @@ private slots:
         QCOMPARE(testsupport::childProcessCount(), 0);
         // A later terminate neither signals a reused process id nor changes the status.
         QCOMPARE(child.terminate(0.3), exit);
+    }
+
+    // A tool installed as a wrapper script that starts the real program as its
+    // child: ending the tool ends both, also when the program ignores SIGTERM
+    // and when the wrapper has already gone.
+    void wrappedProgramEndsWithItsWrapper_data()
+    {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<bool>("wrapperWaits");
+        QTest::addColumn<QString>("ending"); // "terminate", "kill" or "destroy"
+        QTest::addColumn<double>("minElapsed");
+        QTest::addColumn<double>("maxElapsed");
+
+        const QStringList plain {"out=ready\\n", "sleep=30"};
+        const QStringList stubborn {"ignore-term", "out=ready\\n", "sleep=30"};
+        QTest::newRow("timeout") << plain << true << "terminate" << 0.0 << 1.0;
+        QTest::newRow("timeout, program ignores SIGTERM: SIGKILL after the grace")
+            << stubborn << true << "terminate" << 0.29 << 1.5;
+        QTest::newRow("cancelled") << stubborn << true << "kill" << 0.0 << 0.25;
+        QTest::newRow("owner gone, program ignores SIGTERM") << stubborn << true << "destroy" << 0.29 << 1.5;
+        QTest::newRow("wrapper already ended, program ignores SIGTERM") << stubborn << false << "destroy" << 0.29 << 1.5;
+    }
+
+    void wrappedProgramEndsWithItsWrapper()
+    {
+        QFETCH(QStringList, actions);
+        QFETCH(bool, wrapperWaits);
+        QFETCH(QString, ending);
+        QFETCH(double, minElapsed);
+        QFETCH(double, maxElapsed);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pidLog = dir.filePath("pids");
+        QVERIFY(testsupport::writeWrapper(dir.filePath("tool"), testsupport::fakeProgram("fake_program"), pidLog, wrapperWaits));
+        SpawnOptions options = fake(actions);
+        options.program = dir.filePath("tool");
+        options.stdinMode = StreamMode::Pipe;
+        options.terminateGrace = 0.3;
+        double elapsed = 0;
+        QStringList pids;
+        {
+            std::optional<ChildProcess> child(ChildProcess::start(options));
+            QCOMPARE(child->waitUntil(child->deadlineAfter(10), CancelToken(), lineEquals("ready")).kind, Kind::Ready);
+            QTRY_COMPARE(testsupport::loggedProcessIds(pidLog).size(), 2);
+            pids = testsupport::loggedProcessIds(pidLog);
+            QCOMPARE(pids.first(), QString::number(child->pid()));
+            if (!wrapperWaits)
+                QCOMPARE(waitForExit(*child).exit, ExitStatus {});
+            const double started = seconds();
+            if (ending == "terminate") {
+                QCOMPARE(child->waitUntil(child->deadlineAfter(0.05), CancelToken(), nullptr).kind, Kind::DeadlinePassed);
+                child->terminate(0.3);
+            } else if (ending == "kill") {
+                CancelToken cancelled;
+                cancelled.cancel();
+                QCOMPARE(child->waitUntil(child->deadlineAfter(10), cancelled, nullptr).kind, Kind::Cancelled);
+                child->kill();
+            } else {
+                child.reset();
+            }
+            elapsed = seconds() - started;
+        }
+        QVERIFY2(elapsed >= minElapsed && elapsed <= maxElapsed, qPrintable(QString::number(elapsed)));
+        // The killed program needs a moment to go; none of it may stay.
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::runningProcesses(pids), QStringList(), 5000);
     }
 
     void environmentAndWorkingFolder_data()

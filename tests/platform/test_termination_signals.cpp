@@ -15,7 +15,8 @@ private slots:
         QTest::addColumn<QList<int>>("raised");
         QTest::newRow("SIGTERM") << QList<int> {SIGTERM};
         QTest::newRow("SIGINT") << QList<int> {SIGINT};
-        QTest::newRow("several before the loop turns") << QList<int> {SIGINT, SIGTERM, SIGTERM};
+        QTest::newRow("SIGHUP") << QList<int> {SIGHUP};
+        QTest::newRow("several before the loop turns") << QList<int> {SIGINT, SIGTERM, SIGHUP, SIGTERM};
     }
     void signalBecomesAQtSignal()
     {
@@ -50,6 +51,31 @@ private slots:
         // Ignored again: raising it now does nothing.
         QCOMPARE(std::raise(SIGTERM), 0);
         ::sigaction(SIGTERM, &saved, nullptr);
+    }
+
+    // Started under nohup: the hang-up stays ignored, the other signals still arrive.
+    void ignoredHangUpStaysIgnored()
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction saved {};
+        QCOMPARE(::sigaction(SIGHUP, &ignore, &saved), 0);
+        {
+            TerminationSignals relay;
+            QVERIFY(relay.isActive());
+            QSignalSpy spy(&relay, &TerminationSignals::received);
+            struct sigaction during {};
+            ::sigaction(SIGHUP, nullptr, &during);
+            QVERIFY(during.sa_handler == SIG_IGN);
+            QCOMPARE(std::raise(SIGHUP), 0);
+            QCOMPARE(std::raise(SIGTERM), 0);
+            QTRY_COMPARE(spy.count(), 1);
+            QCOMPARE(spy.at(0).at(0).toInt(), SIGTERM);
+        }
+        struct sigaction after {};
+        ::sigaction(SIGHUP, nullptr, &after);
+        QVERIFY(after.sa_handler == SIG_IGN);
+        ::sigaction(SIGHUP, &saved, nullptr);
     }
 
     // A second instance leaves the handlers to the first.

@@ -46,24 +46,64 @@ QStringList processIds()
     return ids;
 }
 
+namespace {
+
+// The fields of /proc/<pid>/stat after the command name: state, parent, ...;
+// empty when there is no such process.
+QList<QByteArray> statFields(const QString& pid)
+{
+    const QByteArray line = readFile(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 ? QList<QByteArray>() : line.mid(close + 2).split(' ');
+}
+
+QByteArray shellQuoted(const QString& text)
+{
+    return '\'' + text.toUtf8().replace('\'', "'\\''") + '\'';
+}
+
+} // namespace
+
 int childProcessCount()
 {
-    // Every /proc/<pid>/stat whose parent is this process.
-    const QString self = QString::number(::getpid());
+    const QByteArray self = QByteArray::number(::getpid());
     int count = 0;
     for (const QString& entry : processIds()) {
-        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const qsizetype close = line.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() > 1 && QString::fromLatin1(fields.at(1)) == self)
+        const QList<QByteArray> fields = statFields(entry);
+        if (fields.size() > 1 && fields.at(1) == self)
             ++count;
     }
     return count;
+}
+
+bool writeWrapper(const QString& path, const QString& program, const QString& pidLog, bool waitsForProgram)
+{
+    const QByteArray log = shellQuoted(pidLog);
+    // An asynchronous command reads /dev/null unless told otherwise: the child
+    // gets the wrapper's standard input through descriptor 3.
+    QByteArray script = "#!/bin/sh\n"
+                        "echo $$ >> " + log + "\n"
+                        "exec 3<&0\n"
+                        + shellQuoted(program) + " \"$@\" 0<&3 3<&- &\n"
+                        "echo $! >> " + log + "\n";
+    script += waitsForProgram ? "wait $!\n" : "exit 0\n";
+    return writeExecutable(path, script);
+}
+
+QStringList loggedProcessIds(const QString& pidLog)
+{
+    return QString::fromLatin1(readFile(pidLog)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList runningProcesses(const QStringList& ids)
+{
+    QStringList running;
+    for (const QString& pid : ids) {
+        const QList<QByteArray> fields = statFields(pid);
+        if (!fields.isEmpty() && fields.first() != "Z" && fields.first() != "X")
+            running << pid;
+    }
+    return running;
 }
 
 UsageWindow limitWindow(const QString& id, double usedPercent, std::optional<Timestamp> resetsAt)

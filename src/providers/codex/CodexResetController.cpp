@@ -13,21 +13,38 @@
 
 namespace {
 
-// A stored map from account id to value; empty when absent or when any part does not decode.
+// A stored map from account id to value, read entry by entry: an entry that
+// `decode` rejects (none or a decoding error) or that has no account id is
+// dropped alone. When anything was dropped the stored value is kept under
+// `backupKey`; the cleaned map replaces it on the next save.
 template <class T, class Decode>
-QMap<QString, T> loadMap(const std::optional<QByteArray>& data, Decode decode)
+QMap<QString, T> loadMap(Defaults& defaults, const QString& key, const QString& backupKey, Decode decode)
 {
-    if (!data)
+    if (!defaults.contains(key))
         return {};
+    const std::optional<QByteArray> data = defaults.data(key);
+    QMap<QString, T> out;
+    bool damaged = !data;
     try {
-        const QJsonObject object = json::parseObject(*data);
-        QMap<QString, T> out;
-        for (auto it = object.constBegin(); it != object.constEnd(); ++it)
-            out.insert(it.key(), decode(it.value(), it.key()));
-        return out;
+        const QJsonObject object = data ? json::parseObject(*data) : QJsonObject();
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+            std::optional<T> value;
+            try {
+                if (!it.key().isEmpty())
+                    value = decode(it.value(), it.key());
+            } catch (const json::DecodeError&) {
+            }
+            if (value)
+                out.insert(it.key(), *value);
+            else
+                damaged = true;
+        }
     } catch (const json::DecodeError&) {
-        return {};
+        damaged = true;
     }
+    if (damaged)
+        defaults.backUp(key, backupKey);
+    return out;
 }
 
 // Stores the map under `key`; a value that cannot be encoded leaves the key as it was.
@@ -92,11 +109,16 @@ CodexResetController::CodexResetController(Defaults& defaults, Consumer consumer
     , m_host(host)
 {
     ASSERT_MAIN_THREAD();
-    m_attempts = loadMap<CodexResetAttempt>(defaults.data(kPendingKey), [](const QJsonValue& v, const QString& path) {
-        return CodexResetAttempt::fromJson(v, path);
+    // An attempt that could never be sent again (no key, or filed under another
+    // account) is damaged: the client refuses it.
+    m_attempts = loadMap<CodexResetAttempt>(defaults, kPendingKey, kPendingBackupKey,
+                                            [](const QJsonValue& v, const QString& account) {
+        const CodexResetAttempt attempt = CodexResetAttempt::fromJson(v, account);
+        return attempt.accountID == account && !attempt.idempotencyKey.isEmpty() ? std::optional(attempt) : std::nullopt;
     });
-    m_recoveryGates = loadMap<RecoveryGate>(defaults.data(kRecoveryKey), [](const QJsonValue& v, const QString& path) {
-        return RecoveryGate::fromJson(v, path);
+    m_recoveryGates = loadMap<RecoveryGate>(defaults, kRecoveryKey, kRecoveryBackupKey,
+                                            [](const QJsonValue& v, const QString& account) {
+        return std::optional(RecoveryGate::fromJson(v, account));
     });
 }
 

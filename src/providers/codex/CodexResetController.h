@@ -75,6 +75,9 @@ public:
 
     static inline const QString kPendingKey = QStringLiteral("codexReset.pending.v1");
     static inline const QString kRecoveryKey = QStringLiteral("codexReset.recovery.v1");
+    // Where a stored map with damaged entries is kept before its cleaned form replaces it.
+    static inline const QString kPendingBackupKey = QStringLiteral("codexReset.pending.v1.backup");
+    static inline const QString kRecoveryBackupKey = QStringLiteral("codexReset.recovery.v1.backup");
 
     static inline const QString kRefusedMessage =
         QStringLiteral("Данные изменились. Откройте подтверждение заново. Сброс не отправлен.");
@@ -88,8 +91,9 @@ public:
     static inline const QString kNotUpdatedSuffix = QStringLiteral(" Лимиты пока не обновлены.");
     static QString outcomeText(CodexResetOutcome outcome);
 
-    // Reads the pending attempts and recovery gates from `defaults` (empty when
-    // missing or undecodable). `host` may be null (nothing to pause). `defaults`,
+    // Reads the pending attempts and recovery gates from `defaults`, entry by
+    // entry: a damaged entry is dropped and the stored value backed up (see
+    // kPendingBackupKey). `host` may be null (nothing to pause). `defaults`,
     // `scheduler` and `host` must outlive the controller.
     CodexResetController(Defaults& defaults, Consumer consumer, Scheduler& scheduler, CodexResetHost* host = nullptr,
                          QObject* parent = nullptr);

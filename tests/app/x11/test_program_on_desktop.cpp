@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonArray>
@@ -106,6 +107,27 @@ double accentRow(const QImage& image, UsageProvider provider)
     return -1;
 }
 
+// The first image of the window's _NET_WM_ICON, what task switchers show (null without one).
+QImage windowIcon(quint64 window)
+{
+    const QString text = run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QStringLiteral("-notype"),
+                                                       QStringLiteral("-f"), QStringLiteral("_NET_WM_ICON"),
+                                                       QStringLiteral("32c"), QStringLiteral("=$0+"),
+                                                       QStringLiteral("_NET_WM_ICON")});
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return {};
+    const QStringList values = text.mid(eq + 1).split(QLatin1Char(','));
+    const int width = values.value(0).trimmed().toInt();
+    const int height = values.value(1).trimmed().toInt();
+    if (width <= 0 || height <= 0 || values.size() < 2 + width * height)
+        return {};
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int i = 0; i < width * height; ++i)
+        image.setPixel(i % width, i / width, values.at(2 + i).trimmed().toUInt());
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
 // The program under test, its home and the fake codex it finds.
 class Session {
 public:
@@ -168,6 +190,26 @@ public:
         return writeFile(home + "/.copilot/config.json", "{}")
             && writeFile(copilotScenarioPath(), QJsonDocument(scenario).toJson())
             && QDir().mkpath(home + "/.local/bin") && QFile::link(fakeProgram("fake_copilot"), home + "/.local/bin/copilot");
+    }
+
+    QString codexPids() const { return base + "/codex-pids"; }
+    QString copilotPids() const { return base + "/copilot-pids"; }
+
+    // Both tools installed as wrapper scripts that start the fake as their
+    // child, as package managers install them; each fake ignores SIGTERM and
+    // never answers, so the program is waiting on both.
+    bool wrapTools() const
+    {
+        const QJsonObject codex {{"ignoreSigterm", true},
+                                 {"methods", QJsonObject {{"account/rateLimits/read", QJsonObject {{"never", true}}}}}};
+        const QJsonObject copilot {{"log", copilotLog()}, {"ignoreTerm", true}, {"otherwise", QJsonArray {QJsonObject {{"hang", true}}}}};
+        const QString codexCommand = base + "/bin/codex";
+        const QString copilotCommand = home + "/.local/bin/copilot";
+        return QFile::remove(codexCommand) && QFile::remove(copilotCommand)
+            && writeWrapper(codexCommand, fakeProgram("fake_codex"), codexPids())
+            && writeWrapper(copilotCommand, fakeProgram("fake_copilot"), copilotPids())
+            && writeFile(scenarioPath(), QJsonDocument(codex).toJson())
+            && writeFile(copilotScenarioPath(), QJsonDocument(copilot).toJson());
     }
 
     ProviderProfile codexProfile() const { return {UsageProvider::codex, home + "/.codex", "Codex", true, {}, {}}; }
@@ -268,10 +310,13 @@ class ProgramOnDesktopTest : public QObject {
     bool openCards(Session& s, quint64 panel) const
     {
         const QRect rings = frameIn(EdgePanelMode::rings);
-        movePointer(QPoint(rings.right() - 4, rings.center().y()));
+        // Onto the strip's bar: with no compositing manager the window is shaped
+        // to it, and the pointer beside it is over the desktop.
+        const QPoint bar(rings.right() - 1, rings.center().y());
+        movePointer(bar);
         if (!s.waitFor([&] { return geometryOf(panel) == rings; }))
             return false;
-        click(QPoint(rings.right() - 4, rings.center().y()));
+        click(bar);
         return s.waitFor([&] { return geometryOf(panel) == frameIn(EdgePanelMode::cards); });
     }
 
@@ -332,6 +377,20 @@ private slots:
         QCOMPARE(settings.size(), 1);
         const quint64 window = settings.first();
         uitest::save(grab(geometryOf(window)), "program-settings");
+        // Its icon, for the task switcher, is the drawing the launcher entry names.
+        const QImage icon = windowIcon(window);
+        QVERIFY(!icon.isNull());
+        uitest::save(icon, "program-window-icon");
+        const QImage drawing =
+            QIcon(QStringLiteral(VANTOREL_RESOURCES_DIR "/vantorel.svg")).pixmap(icon.size()).toImage().convertToFormat(
+                QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(drawing.size(), icon.size());
+        int differing = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x)
+                differing += !uitest::near(uitest::pixel(icon, x, y), uitest::pixel(drawing, x, y), 2);
+        QCOMPARE(differing, 0);
+        QVERIFY(uitest::countNear(icon, icon.rect(), QColor(0x33EBC7), 40) > 0);
 
         // Pressed again while it is open, and again once it is minimised,
         // "Настройки" keeps to that one window and brings it back. (Whether it
@@ -391,6 +450,34 @@ private slots:
         const WaitOutcome ended = s.app->waitUntil(s.app->deadlineAfter(2), CancelToken(), nullptr);
         QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
         QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        QCOMPARE(processesUnder(s.base), QStringList {});
+    }
+
+    // SIGTERM while the program waits on two tools installed as wrapper
+    // scripts: it ends at once, and neither wrapper nor program stays, though
+    // the programs ignore SIGTERM.
+    void endsTheWrappedToolsWithIt()
+    {
+        Session s;
+        QVERIFY(s.writeHome());
+        QVERIFY(s.writeCopilot());
+        QVERIFY(s.wrapTools());
+        s.start();
+
+        QVERIFY2(s.waitFor([&] {
+            return loggedProcessIds(s.codexPids()).size() == 2 && loggedProcessIds(s.copilotPids()).size() == 2
+                && readFile(s.codexLog()).contains("account/rateLimits/read")
+                && readFile(s.copilotLog()).contains("account.getAllUsers");
+        }),
+                 s.errors().constData());
+        const QStringList pids = loggedProcessIds(s.codexPids()) + loggedProcessIds(s.copilotPids());
+
+        QCOMPARE(::kill(s.app->pid(), SIGTERM), 0);
+        const WaitOutcome ended = s.app->waitUntil(s.app->deadlineAfter(2), CancelToken(), nullptr);
+        QCOMPARE(int(ended.kind), int(WaitOutcome::Kind::Exited));
+        QCOMPARE(ended.exit, (ExitStatus {false, 0}));
+        // A killed process takes a moment to go.
+        QTRY_COMPARE_WITH_TIMEOUT(runningProcesses(pids), QStringList(), 5000);
         QCOMPARE(processesUnder(s.base), QStringList {});
     }
 };

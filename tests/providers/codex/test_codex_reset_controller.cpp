@@ -715,38 +715,54 @@ private slots:
         QCOMPARE(kNow.sinceReference(), 1'800'000'000.0 - 978'307'200.0);
     }
 
+    // A stored value that cannot be read as a whole: an empty map, and the value kept aside.
     void corruptStoredData_data()
     {
         QTest::addColumn<QVariant>("pending");
         QTest::addColumn<QVariant>("recovery");
+        QTest::addColumn<QByteArray>("earlierBackup");   // already under the pending backup key
         QTest::addColumn<bool>("attemptsKept");
         QTest::addColumn<bool>("gatesKept");
+        QTest::addColumn<QVariant>("pendingBackup");    // invalid: no backup
+        QTest::addColumn<QVariant>("recoveryBackup");
         const QVariant goodPending = attemptJson(kAccount, "K");
         const QVariant goodRecovery = gateJson(kAccount, 5);
-        QTest::newRow("both good") << goodPending << goodRecovery << true << true;
-        QTest::newRow("missing") << QVariant() << QVariant() << false << false;
-        QTest::newRow("not JSON") << QVariant(QByteArray("{\"acct-1\":")) << goodRecovery << false << true;
-        QTest::newRow("an array") << QVariant(QByteArray("[]")) << goodRecovery << false << true;
-        QTest::newRow("attempt without key")
-            << QVariant(QByteArray(R"({"acct-1":{"accountID":"acct-1"},"acct-2":{"accountID":"acct-2","idempotencyKey":"K"}})"))
-            << goodRecovery << false << true;
-        QTest::newRow("text, not data") << QVariant(QString::fromLatin1(goodPending.toByteArray())) << goodRecovery << false << true;
-        QTest::newRow("gate date as text") << goodPending << QVariant(QByteArray(R"({"acct-1":{"notBefore":"2026-01-01"}})"))
-                                           << true << false;
-        QTest::newRow("gate without notBefore") << goodPending << QVariant(QByteArray(R"({"acct-1":{"recoveredAt":3}})"))
-                                                << true << false;
+        const QVariant none;
+        const QByteArray notJson("{\"acct-1\":");
+        const QByteArray dateAsText(R"({"acct-1":{"notBefore":"2026-01-01"}})");
+        const QByteArray noNotBefore(R"({"acct-1":{"recoveredAt":3}})");
+        QTest::newRow("both good") << goodPending << goodRecovery << QByteArray() << true << true << none << none;
+        QTest::newRow("missing") << none << none << QByteArray() << false << false << none << none;
+        QTest::newRow("not JSON") << QVariant(notJson) << goodRecovery << QByteArray() << false << true << QVariant(notJson)
+                                  << none;
+        QTest::newRow("an array") << QVariant(QByteArray("[]")) << goodRecovery << QByteArray() << false << true
+                                  << QVariant(QByteArray("[]")) << none;
+        QTest::newRow("text, not data") << QVariant(QString::fromLatin1(goodPending.toByteArray())) << goodRecovery
+                                        << QByteArray() << false << true << goodPending << none;
+        QTest::newRow("gate date as text") << goodPending << QVariant(dateAsText) << QByteArray() << true << false << none
+                                           << QVariant(dateAsText);
+        QTest::newRow("gate without notBefore") << goodPending << QVariant(noNotBefore) << QByteArray() << true << false
+                                                << none << QVariant(noNotBefore);
+        QTest::newRow("an earlier backup is never overwritten")
+            << QVariant(notJson) << goodRecovery << QByteArray("first damage") << false << true
+            << QVariant(QByteArray("first damage")) << none;
     }
     void corruptStoredData()
     {
         QFETCH(QVariant, pending);
         QFETCH(QVariant, recovery);
+        QFETCH(QByteArray, earlierBackup);
         QFETCH(bool, attemptsKept);
         QFETCH(bool, gatesKept);
+        QFETCH(QVariant, pendingBackup);
+        QFETCH(QVariant, recoveryBackup);
         QVariantMap stored;
         if (pending.isValid())
             stored.insert(CodexResetController::kPendingKey, pending);
         if (recovery.isValid())
             stored.insert(CodexResetController::kRecoveryKey, recovery);
+        if (!earlierBackup.isEmpty())
+            stored.insert(CodexResetController::kPendingBackupKey, earlierBackup);
         MemoryDefaults defaults(stored);
         CodexResetController controller(defaults, {}, h->scheduler);
         QCOMPARE(controller.attempts().size(), attemptsKept ? 1 : 0);
@@ -757,6 +773,115 @@ private slots:
             QCOMPARE(controller.recoveryGates().value(kAccount), (RecoveryGate {Timestamp::fromSinceReference(5), std::nullopt}));
         QCOMPARE(controller.busyAccountID(), std::nullopt);
         QVERIFY(controller.confirmations().isEmpty());
+        QCOMPARE(defaults.values().value(CodexResetController::kPendingBackupKey), pendingBackup);
+        QCOMPARE(defaults.values().value(CodexResetController::kRecoveryBackupKey), recoveryBackup);
+    }
+
+    // One damaged entry beside a good one: only the damaged one goes, the good
+    // attempt keeps its key, and the stored value is kept aside until the
+    // cleaned map replaces it.
+    void damagedNeighbour_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<QJsonValue>("neighbour");
+        const QString pending = CodexResetController::kPendingKey;
+        const QString recovery = CodexResetController::kRecoveryKey;
+        auto attempt = [](QJsonValue account, QJsonValue key) {
+            return QJsonObject {{"accountID", account}, {"idempotencyKey", key}};
+        };
+        QTest::newRow("attempt: a number") << pending << kOtherAccount << QJsonValue(7);
+        QTest::newRow("attempt: null") << pending << kOtherAccount << QJsonValue(QJsonValue::Null);
+        QTest::newRow("attempt: text") << pending << kOtherAccount << QJsonValue("K2");
+        QTest::newRow("attempt: a list") << pending << kOtherAccount << QJsonValue(QJsonArray {kOtherAccount, "K2"});
+        QTest::newRow("attempt without key") << pending << kOtherAccount << QJsonValue(QJsonObject {{"accountID", kOtherAccount}});
+        QTest::newRow("attempt without account") << pending << kOtherAccount << QJsonValue(QJsonObject {{"idempotencyKey", "K2"}});
+        QTest::newRow("attempt with an empty key") << pending << kOtherAccount << QJsonValue(attempt(kOtherAccount, ""));
+        QTest::newRow("attempt under an empty account") << pending << QString() << QJsonValue(attempt("", "K2"));
+        QTest::newRow("attempt filed under another account") << pending << kOtherAccount << QJsonValue(attempt("acct-3", "K2"));
+        QTest::newRow("attempt claiming the good account") << pending << kOtherAccount << QJsonValue(attempt(kAccount, "K2"));
+        QTest::newRow("attempt key of the wrong type") << pending << kOtherAccount << QJsonValue(attempt(kOtherAccount, 7));
+        QTest::newRow("attempt account of the wrong type") << pending << kOtherAccount << QJsonValue(attempt(true, "K2"));
+        QTest::newRow("gate: a number") << recovery << kOtherAccount << QJsonValue(5);
+        QTest::newRow("gate: null") << recovery << kOtherAccount << QJsonValue(QJsonValue::Null);
+        QTest::newRow("gate: text") << recovery << kOtherAccount << QJsonValue("5");
+        QTest::newRow("gate date as text") << recovery << kOtherAccount << QJsonValue(QJsonObject {{"notBefore", "2026-01-01"}});
+        QTest::newRow("gate without notBefore") << recovery << kOtherAccount << QJsonValue(QJsonObject {{"recoveredAt", 3}});
+        QTest::newRow("gate recovery as text") << recovery << kOtherAccount
+                                               << QJsonValue(QJsonObject {{"notBefore", 5}, {"recoveredAt", "later"}});
+        QTest::newRow("gate under an empty account") << recovery << QString() << QJsonValue(QJsonObject {{"notBefore", 5}});
+    }
+    void damagedNeighbour()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, account);
+        QFETCH(QJsonValue, neighbour);
+        const bool inPending = key == CodexResetController::kPendingKey;
+        const QString backupKey = inPending ? CodexResetController::kPendingBackupKey : CodexResetController::kRecoveryBackupKey;
+        const QString otherBackupKey = inPending ? CodexResetController::kRecoveryBackupKey : CodexResetController::kPendingBackupKey;
+        const QByteArray goodPending = attemptJson(kAccount, "K");
+        const QByteArray goodRecovery = gateJson(kAccount, 5);
+        QJsonObject damaged = json::parseObject(inPending ? goodPending : goodRecovery);
+        damaged.insert(account, neighbour);
+        const QByteArray raw = json::serialize(damaged);
+
+        h->defaults->setData(CodexResetController::kPendingKey, inPending ? raw : goodPending);
+        h->defaults->setData(CodexResetController::kRecoveryKey, inPending ? goodRecovery : raw);
+        QVERIFY(h->defaults->flush());
+        h->restart();
+        const QMap<QString, CodexResetAttempt> attempts {{kAccount, {kAccount, "K"}}};
+        const QMap<QString, RecoveryGate> gates {{kAccount, {Timestamp::fromSinceReference(5), std::nullopt}}};
+        QCOMPARE(h->controller->attempts(), attempts);
+        QCOMPARE(h->controller->recoveryGates(), gates);
+        QCOMPARE(h->defaults->data(backupKey), std::optional(raw));
+        QVERIFY(!h->defaults->contains(otherBackupKey));
+
+        // The retry sends the stored key; the first save writes the cleaned map.
+        const auto retry = h->controller->makeConfirmation(profileA, exhausted());
+        QVERIFY(retry && retry->isRetry);
+        h->perform(*retry, profileA, exhausted());
+        QCOMPARE(h->calls.size(), 1);
+        QCOMPARE(h->calls.first().attempt, (CodexResetAttempt {kAccount, "K"}));
+        QCOMPARE(h->defaults->persisted().value(CodexResetController::kPendingKey).toByteArray(), goodPending);
+        QCOMPARE(h->defaults->persisted().value(CodexResetController::kRecoveryKey).toByteArray(), goodRecovery);
+        QCOMPARE(h->defaults->persisted().value(backupKey).toByteArray(), raw);
+        h->fail(0, ProviderClientError::timedOut(QStringLiteral("нет ответа")));
+        h->restart();
+        QCOMPARE(h->controller->attempts(), attempts);
+        QCOMPARE(h->controller->recoveryGates(), gates);
+        QCOMPARE(h->defaults->data(backupKey), std::optional(raw));
+        QVERIFY(!h->defaults->contains(otherBackupKey));
+    }
+
+    // Through the real client: a pending attempt beside damaged entries is
+    // repeated with its stored key, never spent anew.
+    void retryAfterDamagedNeighbourSendsTheStoredKey()
+    {
+        FakeCodexRig rig;
+        VirtualScheduler scheduler(SystemClock::shared().now());
+        const QString storedKey = QStringLiteral("0B5E3F0C-6A2D-4C7B-9E1F-2D3C4B5A6978");
+        QJsonObject pending = json::parseObject(attemptJson(kAccount, storedKey));
+        pending.insert(QStringLiteral("acct-0"), 7);
+        pending.insert(kOtherAccount, QJsonObject {{"accountID", kOtherAccount}});
+        MemoryDefaults defaults({{CodexResetController::kPendingKey, json::serialize(pending)}});
+        const auto consumer = CodexResetController::clientConsumer(
+            scheduler, [&rig](const ProviderProfile& p) { return rig.client(p); });
+        CodexResetController controller(defaults, consumer, scheduler);
+
+        const ProviderUsage usage = exhausted(kAccount, scheduler.now());
+        const auto retry = controller.makeConfirmation(rig.profile, usage);
+        QVERIFY(retry && retry->isRetry);
+        rig.setScenario(QJsonObject {{"methods", QJsonObject {{kReadLimits, answer(serverLimits())},
+                                                             {kConsume, outcomeAnswer("alreadyRedeemed")}}}});
+        std::optional<QString> message;
+        controller.performReset(*retry, rig.profile, usage, {}, {}, [&](Result<QString> r) { message = r.value(); });
+        QVERIFY(scheduler.waitUntil([&] { return message.has_value(); }));
+        QCOMPARE(*message, CodexResetController::outcomeText(CodexResetOutcome::alreadyRedeemed)
+                               + CodexResetController::kAwaitingRecoverySuffix);
+        QCOMPARE(rig.consumeKeys(), QStringList {storedKey});
+        QVERIFY(controller.attempts().isEmpty());
+        QCOMPARE(defaults.data(CodexResetController::kPendingBackupKey), std::optional(json::serialize(pending)));
+        QCOMPARE(testsupport::childProcessCount(), 0);
     }
 
     // Two profiles on one account share the attempt and the gate, not the confirmations.

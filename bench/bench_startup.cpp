@@ -4,11 +4,16 @@
 // resident memory 100 s after that, its voluntary context switches (wake-ups)
 // over 60 s once the first reads have settled and the idle workers have ended,
 // with the panel collapsed and no refresh due, and how long SIGTERM takes to end it.
+// Then it starts the program again with two Codex profiles read every 60 s and
+// prints the wake-ups over a span in which reads are due, by thread, against
+// the reads the fake codex saw.
 //
-// Usage: bench_startup [seconds]   (the measuring span, 60 by default)
+// Usage: bench_startup [seconds] [due-seconds]   (the idle span, 60 by default;
+//                                                 the span with reads due, 180 by default)
 
 #include "accounts/ProfileDiscovery.h"
 #include "accounts/UsageAccounts.h"
+#include "accounts/UsageStore.h"
 #include "platform/ChildProcess.h"
 #include "platform/ProcessEnvironment.h"
 
@@ -78,6 +83,49 @@ QMap<QString, long> taskCounters(pid_t pid, const char* name)
     return counters;
 }
 
+QString threadName(pid_t pid, const QString& task)
+{
+    QFile f(QStringLiteral("/proc/%1/task/%2/comm").arg(pid).arg(task));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().trimmed()) : QString();
+}
+
+// Voluntary context switches of every thread seen during a span, sampled
+// often, so a thread that starts and ends within the span still counts
+// (up to its last sample).
+class SwitchSampler {
+public:
+    explicit SwitchSampler(pid_t pid) : m_pid(pid), m_base(taskCounters(pid, "voluntary_ctxt_switches:"))
+    {
+        sample();
+    }
+
+    void sample()
+    {
+        const QMap<QString, long> now = taskCounters(m_pid, "voluntary_ctxt_switches:");
+        for (auto it = now.begin(); it != now.end(); ++it) {
+            m_last[it.key()] = it.value();
+            if (!m_names.contains(it.key()))
+                m_names[it.key()] = threadName(m_pid, it.key());
+        }
+    }
+
+    // Switches added in the span, by thread name.
+    QMap<QString, long> byName() const
+    {
+        QMap<QString, long> out;
+        for (auto it = m_last.begin(); it != m_last.end(); ++it)
+            out[m_names.value(it.key())] += it.value() - m_base.value(it.key(), 0);
+        return out;
+    }
+    int threadsSeen() const { return int(m_last.size()); }
+
+private:
+    pid_t m_pid;
+    QMap<QString, long> m_base;
+    QMap<QString, long> m_last;
+    QMap<QString, QString> m_names;
+};
+
 // What the threads alive at the end added since `before` (a thread that ended
 // meanwhile takes its count with it: a lower bound).
 long addedSince(const QMap<QString, long>& before, const QMap<QString, long>& after)
@@ -127,6 +175,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const double span = argc > 1 ? QString::fromLocal8Bit(argv[1]).toDouble() : 60.0;
+    const double dueSpan = argc > 2 ? QString::fromLocal8Bit(argv[2]).toDouble() : 180.0;
     const QString program = QDir::cleanPath(kFakes + "/../vantorel");
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty() || !QFileInfo(program).isExecutable()) {
@@ -240,6 +289,62 @@ int main(int argc, char** argv)
     const WaitOutcome outcome = vantorel.waitUntil(vantorel.deadlineAfter(10), CancelToken(), nullptr);
     std::printf("SIGTERM to exit: %.0f ms, status %s %d\n", (now() - term) * 1000,
                 outcome.exit.signalled ? "signal" : "exit", outcome.exit.code);
+    std::fflush(stdout);
+
+    // Reads due: two Codex profiles read every 60 s.
+    constexpr double kDueInterval = 60;
+    const QString dueHome = root.filePath("due-home");
+    QList<ProviderProfile> dueProfiles;
+    for (int i = 1; i <= 2; ++i) {
+        const QString codex = dueHome + QStringLiteral("/.codex-%1").arg(i);
+        write(codex + "/auth.json", "{}");
+        dueProfiles << ProviderProfile {UsageProvider::codex, codex, QStringLiteral("Codex %1").arg(i), true, {}, {}};
+    }
+    {
+        QSettings settings(dueHome + "/.config/Vantorel/Vantorel.conf", QSettings::IniFormat);
+        settings.setValue(UsageAccounts::kProfilesKey, ProfileDiscovery::encodeProfileList(dueProfiles));
+        settings.setValue(UsageStore::kRefreshIntervalKey, kDueInterval);
+    }
+    QDir().mkpath(dueHome + "/.local/bin");
+    QFile::link(kFakes + "/fake_codex", dueHome + "/.local/bin/codex");
+    const QString codexLog = root.filePath("due-codex-log.jsonl");
+    const auto readsMade = [&] {
+        QFile f(codexLog);
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count("account/rateLimits/read")) : 0;
+    };
+    options.environment->insert("HOME", dueHome);
+    options.environment->insert("FAKE_CODEX_LOG", codexLog);
+    ChildProcess due = ChildProcess::start(options);
+    const double dueStarted = now();
+    while (readsMade() < dueProfiles.size() && now() - dueStarted < 30)
+        QThread::msleep(50);
+    if (readsMade() < dueProfiles.size()) {
+        std::fprintf(stderr, "the first reads did not come within 30 s\n");
+        return 1;
+    }
+    // Past the start-up work, still within the first interval.
+    QThread::msleep(10'000);
+    const int readsBefore = readsMade();
+    SwitchSampler sampler(due.pid());
+    for (const double until = now() + dueSpan; now() < until;) {
+        QThread::msleep(250);
+        sampler.sample();
+    }
+    const int reads = readsMade() - readsBefore;
+    const QMap<QString, long> byName = sampler.byName();
+    long dueSwitches = 0;
+    QStringList parts;
+    for (auto it = byName.begin(); it != byName.end(); ++it) {
+        dueSwitches += it.value();
+        parts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    }
+    std::printf("reads due every %.0f s, %lld Codex profiles, over %.0f s: %d reads, %ld voluntary context switches "
+                "(%.1f per read; %d threads seen)\n",
+                kDueInterval, qlonglong(dueProfiles.size()), dueSpan, reads, dueSwitches,
+                reads > 0 ? double(dueSwitches) / reads : 0.0, sampler.threadsSeen());
+    std::printf("  by thread: %s\n", qPrintable(parts.join(QStringLiteral(", "))));
+    ::kill(due.pid(), SIGTERM);
+    due.waitUntil(due.deadlineAfter(10), CancelToken(), nullptr);
     xcb_disconnect(x);
     xserver.terminate(2);
     return 0;

@@ -88,15 +88,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString after = pick(input, {" ", "\"", "'", ",", "}", ")", "\n", "\t"});
     const QString prefix = text::lossyUtf8(fuzz::consumeBytes(input, 300));
     const QString suffix = text::lossyUtf8(fuzz::consumeBytes(input, 300));
-    // The secret's tail must not already be in the context (the fuzzer could copy it there).
     const QString tail = secret.right(8);
-    if (!neutral(prefix) || !neutral(suffix) || prefix.contains(tail) || suffix.contains(tail)
-        || QStringLiteral("[redacted]").contains(tail))
+    if (!neutral(prefix) || !neutral(suffix) || QStringLiteral("[redacted]").contains(tail))
         return 0;
 
-    const QString plain = prefix + before + planted + after + suffix;
-    const QString once = quoted(plain);
-    for (const QString& text : {plain, once, quoted(once)}) {
+    // The text as it is, and quoted into a JSON string once and twice.
+    const auto forms = [](const QString& text) {
+        const QString once = quoted(text);
+        return QStringList {text, once, quoted(once)};
+    };
+    // The secret's tail must not be in the context already, as it stands or as quoting
+    // writes it ("\u0000" then "CCC..." holds "0CCC..."). The secret ends the planted text.
+    for (const QString& text : forms(prefix + before + planted.chopped(secret.size()) + after + suffix))
+        if (text.contains(tail))
+            return 0;
+
+    for (const QString& text : forms(prefix + before + planted + after + suffix)) {
         const QString out = ProviderClientError::sanitized(text);
         FUZZ_CHECK(!out.contains(tail), QStringLiteral("planted: %1\nin: %2\nout: %3").arg(planted, text, out));
     }

@@ -12,9 +12,7 @@ namespace cardlabels {
 
 QColor roleColour(PanelColor role, qreal opacity)
 {
-    QColor colour = palette::color(role, Appearance::shared().isDark());
-    colour.setAlphaF(float(colour.alphaF() * opacity));
-    return colour;
+    return palette::withOpacity(palette::color(role, Appearance::shared().isDark()), opacity);
 }
 
 void followTextRole(QWidget* widget, PanelColor role, qreal opacity)
@@ -26,8 +24,7 @@ void followTextRole(QWidget* widget, PanelColor role, qreal opacity)
         return;
     widget->setProperty("vantorelTextRoleName", wanted);
     auto apply = [widget, role, opacity](bool dark) {
-        QColor colour = palette::color(role, dark);
-        colour.setAlphaF(float(colour.alphaF() * opacity));
+        const QColor colour = palette::withOpacity(palette::color(role, dark), opacity);
         QPalette p = widget->palette();
         p.setColor(QPalette::WindowText, colour);
         p.setColor(QPalette::Text, colour);

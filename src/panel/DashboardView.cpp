@@ -30,12 +30,6 @@ namespace {
 
 const QString kUpdated = QStringLiteral("Обновлено");
 
-QColor withAlpha(QColor colour, qreal opacity)
-{
-    colour.setAlphaF(float(colour.alphaF() * opacity));
-    return colour;
-}
-
 // A 31-point circle in the header holding one symbol, or nothing while busy
 // (the spinner sits over it then).
 class CircleButton final : public QAbstractButton {
@@ -75,13 +69,13 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(Qt::NoPen);
-        p.setBrush(withAlpha(palette::color(PanelColor::panelForeground), 0.07));
+        p.setBrush(palette::withOpacity(palette::color(PanelColor::panelForeground), 0.07));
         p.drawEllipse(QRectF(rect()));
         if (m_busy)
             return;
         const qreal side = panelsymbols::side(kGlyph);
         const QRectF box(QPointF(width() / 2.0 - side / 2, height() / 2.0 - side / 2), QSizeF(side, side));
-        const QColor ink = withAlpha(palette::color(PanelColor::panelPrimaryText), isEnabled() ? 1.0 : 0.4);
+        const QColor ink = palette::withOpacity(palette::color(PanelColor::panelPrimaryText), isEnabled() ? 1.0 : 0.4);
         panelsymbols::paint(p, m_symbol, box, ink, m_weight);
     }
 
@@ -137,7 +131,7 @@ protected:
         p.translate(-area.center());
         if (pressed > 0) {
             p.setPen(Qt::NoPen);
-            p.setBrush(withAlpha(palette::color(PanelColor::panelForeground), 0.09 * pressed));
+            p.setBrush(palette::withOpacity(palette::color(PanelColor::panelForeground), 0.09 * pressed));
             p.drawRoundedRect(area, area.height() / 2, area.height() / 2);
         }
         const QFont font = labelFont();
@@ -171,7 +165,7 @@ protected:
     {
         QPainter p(this);
         p.fillRect(rect(), palette::color(PanelColor::footerBackground));
-        p.fillRect(QRectF(0, 0, width(), 1), withAlpha(palette::color(PanelColor::panelForeground), 0.07));
+        p.fillRect(QRectF(0, 0, width(), 1), palette::withOpacity(palette::color(PanelColor::panelForeground), 0.07));
     }
 };
 

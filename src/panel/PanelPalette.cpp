@@ -99,6 +99,12 @@ QColor color(PanelColor role, bool dark)
     return adaptive(role).resolve(dark);
 }
 
+QColor withOpacity(QColor colour, qreal opacity)
+{
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
 AdaptiveColor usageColor(double percent)
 {
     double p = std::isfinite(percent) ? percent : 100.0;

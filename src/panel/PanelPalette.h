@@ -48,6 +48,9 @@ AdaptiveColor adaptive(PanelColor role);
 QColor color(PanelColor role);
 QColor color(PanelColor role, bool dark);
 
+// `colour` with its alpha scaled by `opacity`.
+QColor withOpacity(QColor colour, qreal opacity);
+
 // A used percentage on the four-stop scale (0, 50, 80, 100 %). Not finite counts as 100.
 AdaptiveColor usageColor(double percent);
 

@@ -84,8 +84,7 @@ void PanelScrollIndicator::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor colour = palette::color(PanelColor::panelSecondaryText, Appearance::shared().isDark());
-    colour.setAlphaF(float(colour.alphaF() * kOpacity));
+    const QColor colour = palette::withOpacity(palette::color(PanelColor::panelSecondaryText, Appearance::shared().isDark()), kOpacity);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     const QRectF box = QRectF(rect());

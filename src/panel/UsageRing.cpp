@@ -7,16 +7,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace {
-
-QColor withOpacity(QColor colour, qreal opacity)
-{
-    colour.setAlphaF(float(colour.alphaF() * opacity));
-    return colour;
-}
-
-} // namespace
-
 namespace gauge {
 
 QPen dottedPen(const QColor& colour)
@@ -90,9 +80,9 @@ void UsageRing::paint(QPainter& painter, const QRectF& frame, std::optional<doub
     // Qt's conical gradient runs counter-clockwise from its angle; the arc runs clockwise
     // from 12 o'clock, so the stops are mirrored.
     QConicalGradient gradient(circle.center(), 90);
-    gradient.setColorAt(0.0, withOpacity(accent, 0.82));
+    gradient.setColorAt(0.0, palette::withOpacity(accent, 0.82));
     gradient.setColorAt(0.5, accent);
-    gradient.setColorAt(1.0, withOpacity(accent, 0.45));
+    gradient.setColorAt(1.0, palette::withOpacity(accent, 0.45));
     QPainterPath arc;
     if (fraction >= 1.0) {
         arc.addEllipse(circle);

@@ -45,10 +45,7 @@ QString DiagnosticDetails::text() const
 
 int DiagnosticDetails::heightForWidth(int width) const
 {
-    const int content = m_label->heightForWidth(std::max(1, width));
-    if (content <= kMaximumHeight)
-        return std::max(content, 0);
-    return kMaximumHeight;
+    return std::clamp(m_label->heightForWidth(std::max(1, width)), 0, kMaximumHeight);
 }
 
 QSize DiagnosticDetails::sizeHint() const
@@ -59,7 +56,7 @@ QSize DiagnosticDetails::sizeHint() const
 
 QSize DiagnosticDetails::minimumSizeHint() const
 {
-    return {40, std::min(kMaximumHeight, heightForWidth(width() > 0 ? width() : 236))};
+    return {40, sizeHint().height()};
 }
 
 void DiagnosticDetails::resizeEvent(QResizeEvent* event)

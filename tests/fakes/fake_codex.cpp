@@ -17,6 +17,7 @@
 //
 // An action, carried out in this order:
 //   "delayMs": 100                    wait before answering
+//   "waitForFile": "/path/gate"       wait until that file exists (at most 30 s)
 //   "stderr": "text"                  write to standard error
 //   "before": [line, ...]             lines written before the answer
 //   "exit": 1                         exit with this status instead of answering
@@ -154,9 +155,20 @@ QByteArray answerLine(const QJsonObject& action, qint64 id)
     return line + '\n';
 }
 
+// Returns once `path` exists, or after 30 s.
+void waitForFile(const QString& path)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(path) && waited.elapsed() < 30'000)
+        sleepMs(5);
+}
+
 void act(const QJsonObject& action, qint64 id)
 {
     sleepMs(action.value(QStringLiteral("delayMs")).toInt());
+    if (action.contains(QStringLiteral("waitForFile")))
+        waitForFile(action.value(QStringLiteral("waitForFile")).toString());
     if (action.contains(QStringLiteral("stderr")))
         writeAll(STDERR_FILENO, action.value(QStringLiteral("stderr")).toString().toUtf8());
     if (action.contains(QStringLiteral("before")))

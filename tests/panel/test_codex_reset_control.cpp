@@ -292,7 +292,11 @@ private slots:
             uitest::save(onPanel(rendered(*card, {}, 2), dark), QString("reset-card-offer-%1").arg(dark ? "dark" : "light"));
         }
 
-        rig.scenario(outcomeAnswer("reset"));
+        // The fake answers the spend only once the gate exists, so the busy state can be seen.
+        const QString gate = rig.codex.path("consume-gate");
+        QJsonObject gatedReset = outcomeAnswer("reset");
+        gatedReset.insert("waitForFile", gate);
+        rig.scenario(gatedReset);
         QTest::mouseClick(offer, Qt::LeftButton);
         PanelPopover* popover = control->popover();
         QVERIFY(popover && popover->isVisible() && control->isPresented());
@@ -346,6 +350,7 @@ private slots:
         QVERIFY(uitest::visibleTexts(*control).contains(resettext::kProgress));
         uitest::save(onPanel(rendered(*popover, {}, 2), true), "reset-popover-progress-dark");
 
+        testsupport::writeFile(gate, "open");
         QVERIFY(rig.waitForMessage(*control));
         const QString result = CodexResetController::outcomeText(CodexResetOutcome::reset)
             + CodexResetController::kAwaitingRecoverySuffix;
